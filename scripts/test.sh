@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once plainly, once under
+# AddressSanitizer+UBSan, the link tests under ThreadSanitizer, and the fuzzers briefly.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+run_suite() { # <build dir> <ctest args...>
+  local dir=$1; shift
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
+}
+
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite "$root/build" -LE bench
+
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
+run_suite "$root/build-asan" -LE bench
+
+cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1" run_suite "$root/build-tsan" -L link
+
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRMX_FUZZ=ON \
+  -DRMX_BUILD_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
+run_suite "$root/build-fuzz" -L fuzz

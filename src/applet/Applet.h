@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QList>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QWidget>
+
+class QAction;
+class Register;
+class Variable;
+namespace CustomControls {
+class UniversalControl;
+}
+
+// Base of every tool window. Holds the parameter table (name -> register or variable
+// with the controls bound to it), binds the form's CustomControls by name, and offers
+// the virtual command interface used by buttons, other applets and scripting.
+class Applet : public QWidget
+{
+    Q_OBJECT
+public:
+    struct Parameter
+    {
+        Register* reg = nullptr;
+        Variable* var = nullptr;
+        QList<CustomControls::UniversalControl*> controls;
+    };
+
+    explicit Applet(QWidget* parent = nullptr);
+    ~Applet() override;
+
+    // Runs once after construction: initParameters, window action, control binding,
+    // signal_log to the log applet, connectSlotsByName, refresh of all controls.
+    bool setup();
+
+    bool addRegister(Register* reg, int expectedSize = -1);
+    bool addVariable(Variable* var);
+    bool hasParameter(const QString& name) const;
+    Register* registerByName(const QString& name) const;
+    Variable* variableByName(const QString& name) const;
+    QStringList parameterNames() const; // in the order they were added
+
+    void bindControl(CustomControls::UniversalControl* control);
+    bool handleParameter(int direction, const QString& name);
+    bool writeParameters(const QStringList& names);
+
+    void activate();
+    void deactivate();
+    bool isActive() const { return m_active; }
+    bool isBusy() const { return m_busy; }
+
+    // The window that shows the applet (MDI sub-window or dock), set by the shell.
+    QWidget* container() const { return m_container; }
+    void setContainer(QWidget* container);
+    QAction* windowAction() const { return m_windowAction; }
+    void showWindow();
+    // Size the MDI sub-window takes, following the fixed-size flags.
+    void applySubWindowSize(QWidget* subWindow) const;
+
+    bool fixedWidth() const { return m_fixedWidth; }
+    bool fixedHeight() const { return m_fixedHeight; }
+
+    QMap<QString, QString>& functionHelpMap() { return m_functionHelp; }
+    const QMap<QString, QString>& functionHelpMap() const { return m_functionHelp; }
+
+public slots:
+    virtual bool setValue(const QString& name, const QVariant& value, quint32 callerKey);
+    virtual QVariant getValue(const QString& name, quint32 callerKey);
+    virtual QVariant runFunction(const QString& name, const QVariant& args) = 0;
+    virtual bool onParameterTransfer(int direction, const QString& name);
+    virtual void onDeactivate();
+    virtual void onActivate();
+    virtual QString parametersToText();
+    virtual bool parametersFromText(const QString& text);
+    virtual bool initParameters();
+    virtual void setVectorData(const QString& name, const QVector<double>& data);
+    virtual QVector<double> getVectorData(const QString& name);
+    virtual void clearVectorData(const QString& name);
+    virtual int vectorDataSize(const QString& name);
+
+    // Receives the applets' log entries; only the log applet overrides it.
+    virtual void slot_addLog(int type, QString text);
+
+    void slot_updateSet(QString name);
+    void slot_updateGet(QString name);
+    void slot_updateControls(QString names);
+    void slot_updateAllControls();
+    void slot_ControlTriggered();
+
+signals:
+    void signal_log(int type, QString text);
+    void signal_RegisterChanged();
+
+protected:
+    bool m_fixedWidth = false;
+    bool m_fixedHeight = false;
+
+private:
+    QMap<QString, Parameter> m_parameters;
+    QStringList m_order;
+    QStringList m_transfersInProgress;
+    QMap<QString, QString> m_functionHelp;
+    QPointer<QWidget> m_container;
+    QAction* m_windowAction = nullptr;
+    bool m_active = false;
+    bool m_busy = false;
+};
