@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+class SimulatedBoard;
+
 // The link to the board.
 // Threading: the worker thread (started by connectBoard) owns the serial port and moves
 // bytes between it and the two rings. Every public function is called from the GUI
@@ -50,6 +52,9 @@ public:
     bool commLogging() const;
     // Interpreter and script path of the "script" board.
     void setScript(const QString& interpreter, const QString& scriptPath);
+
+    // The in-process simulated board while the port is "mockup", else null.
+    SimulatedBoard* simulatedBoard() const;
 
     QString boardId() const;
     QString firmwareVersion() const;
