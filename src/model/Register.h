@@ -28,7 +28,7 @@ public:
     struct FieldInfo
     {
         bool valid = false;
-        QString name;        // field or bit name ("" for a numeric range)
+        QString name;        // field or bit name; "" for a numeric range that is no field
         QString description; // the field's description
         int hi = 0;
         int lo = 0;
@@ -55,7 +55,9 @@ public:
     // Reads the field a descriptor names; 0 when it names none.
     unsigned int getField(const QString& descriptor) const;
     // Writes the field in memory; false (and nothing changed) for an unknown field
-    // or a value wider than the field.
+    // or a value wider than the field. The read-only flag does not block it: it tells
+    // the controls not to edit, while board answers still land in the register.
+    // A descriptor without brackets addresses bit 0.
     bool setField(const QString& descriptor, unsigned int value);
     int bit(int index) const;
     // The whole register; emits signal_updateGet first.
@@ -84,6 +86,7 @@ private:
     void parseFieldItem(const QString& item);
     void reportFault(const QString& item, const QString& why) const;
     bool resolve(const QString& descriptor, int* hi, int* lo) const;
+    int fieldIndex(const QString& name) const;
     void copyFrom(const Register& other);
 
     QString m_name;

@@ -18,6 +18,7 @@ bool toUInt32(const QString& text, quint32* value);
 bool toBool(const QString& text, bool* value);
 // Hex bytes with blanks ignored ("02 a1ff"); false for an odd count or a non-hex digit.
 bool hexToBytes(const QString& text, QByteArray* bytes);
+// Upper-case hex bytes separated by one blank ("02 A1 FF").
 QString bytesToHex(const QByteArray& bytes);
 // "K1=V1 K2=V2" (blank-separated items; an item without "=" gets an empty value).
 QList<QPair<QString, QString>> keyValues(const QString& text);

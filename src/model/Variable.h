@@ -15,8 +15,7 @@ public:
     enum UpdateMode { UpdateAlways = 1, UpdateOnChange = 2 };
 
     explicit Variable(const QString& definition);
-    Variable(double value, const QString& name, const QString& description, double min,
-             double max);
+    Variable(double value, const QString& name, const QString& description, double min, double max);
     ~Variable() override;
 
     QString name() const { return m_name; }
