@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 #include <QWidget>
 
 class QAction;
@@ -43,14 +45,24 @@ public:
     Variable* variableByName(const QString& name) const;
     QStringList parameterNames() const; // in the order they were added
 
+    // Binds one control by its binding name (see UniversalControl::bindName): command
+    // buttons run their command on click; value controls show and write their entry.
     void bindControl(CustomControls::UniversalControl* control);
+    // The controls bound to a parameter name (push buttons are never listed).
+    QList<CustomControls::UniversalControl*> boundControls(const QString& name) const;
+    // What slot_ControlTriggered does for the control that changed.
+    void controlTriggered(CustomControls::UniversalControl* control);
+    // Runs the transfer hook once per name at a time; a nested request for a name that
+    // is in progress returns true at once.
     bool handleParameter(int direction, const QString& name);
+    // handleParameter(0, name) for each name; a warning entry for each failure.
     bool writeParameters(const QStringList& names);
 
     void activate();
     void deactivate();
     bool isActive() const { return m_active; }
-    bool isBusy() const { return m_busy; }
+    // True while a command button's function runs (nested runs counted).
+    bool isBusy() const { return m_busy > 0; }
 
     // The window that shows the applet (MDI sub-window or dock), set by the shell.
     QWidget* container() const { return m_container; }
@@ -88,6 +100,7 @@ public slots:
     void slot_updateGet(QString name);
     void slot_updateControls(QString names);
     void slot_updateAllControls();
+    // Reached by a bound control's change signal (the sender is the control).
     void slot_ControlTriggered();
 
 signals:
@@ -99,12 +112,29 @@ protected:
     bool m_fixedHeight = false;
 
 private:
+    struct Binding
+    {
+        QString name;       // parameter table key
+        QString descriptor; // register field descriptor ("CR0[3:2]"), or the name
+    };
+
+    // The field descriptor a binding name gives for a register entry.
+    static QString descriptorFor(const QString& bindName, const QString& name,
+                                 const QString& field);
+    bool parseParameter(const QString& text, QString* name, QString* descriptor) const;
+    void pushValue(CustomControls::UniversalControl* control, const Binding& binding);
+    void unbindControl(CustomControls::UniversalControl* control);
+    void removeParameter(const QString& name);
+
     QMap<QString, Parameter> m_parameters;
+    QHash<CustomControls::UniversalControl*, Binding> m_bindings;
+    QHash<CustomControls::UniversalControl*, QMetaObject::Connection> m_destroyWatch;
     QStringList m_order;
     QStringList m_transfersInProgress;
     QMap<QString, QString> m_functionHelp;
     QPointer<QWidget> m_container;
     QAction* m_windowAction = nullptr;
     bool m_active = false;
-    bool m_busy = false;
+    int m_busy = 0;
+    bool m_setupDone = false;
 };

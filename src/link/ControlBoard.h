@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class LinkChannel;
+class SerialWorker;
 class SimulatedBoard;
 
 // The link to the board.
@@ -17,6 +22,8 @@ class ControlBoard : public QObject
     Q_OBJECT
 public:
     static constexpr int DefaultTimeoutMs = 500;
+    static constexpr int DefaultBaudRate = 115200;
+    static constexpr int DefaultKeepAliveMs = 2000;
     static constexpr const char* MockupPort = "mockup";
     static constexpr const char* ScriptPort = "script";
 
@@ -34,8 +41,11 @@ public:
     QString portName() const;
     bool isMockup() const;
 
-    // One command/answer transaction; see the implementation for the exact rules.
-    // timeoutMs: -1 the link's default, 0 no wait.
+    // One command/answer transaction. A line feed is appended when missing; every
+    // non-empty line sent expects one answer line, and each answer restarts the
+    // wait. timeoutMs: -1 the link's default, 0 send without waiting. False while not
+    // connected or streaming (nothing sent), on an answer holding "err" or on the
+    // time-out; the last answer line goes to *answer.
     bool send(const QByteArray& line, QByteArray* answer = nullptr, int timeoutMs = -1);
     // "set %1=%2\n"
     bool set(const QString& name, const QString& value, QByteArray* answer = nullptr);
@@ -46,12 +56,24 @@ public:
     int baudRate() const;
     void setTimeout(int ms);
     int timeout() const;
+    // Silence after which the keep-alive ENQ goes out (applies from the next connect).
+    void setKeepAliveInterval(int ms);
+    int keepAliveInterval() const;
     // Communication logging: information entries are emitted only while it is on;
     // errors (negative types) always are.
     void setCommLogging(bool on);
     bool commLogging() const;
     // Interpreter and script path of the "script" board.
     void setScript(const QString& interpreter, const QString& scriptPath);
+    QString scriptInterpreter() const;
+    QString scriptPath() const;
+
+    // Six CAN: the board restarts.
+    void resetBoard();
+    // Sends the line that makes the board stream; until the board ends the stream
+    // with three NAK, received bytes go to signal_captureData and send() refuses.
+    bool startStream(const QByteArray& line);
+    bool isStreaming() const;
 
     // The in-process simulated board while the port is "mockup", else null.
     SimulatedBoard* simulatedBoard() const;
@@ -67,4 +89,37 @@ signals:
     void signal_connected();
     void signal_disconnected();
     void signal_captureData(QByteArray data);
+
+private:
+    enum class Mode { None, Serial, Mockup, Script };
+
+    bool sendSerial(const QByteArray& data, int lines, QByteArray* answer, int timeoutMs);
+    bool sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs);
+    bool runScript(const QByteArray& line, int timeoutMs, QByteArray* answer);
+    // Logs, signals and checks one answer line; false when it holds "err".
+    bool takeAnswer(const QByteArray& sent, const QByteArray& line);
+    void logLine(int type, const QByteArray& line);
+    void log(int type, const QString& text);
+    void sendFailed(const QString& text);
+    bool openSerial(const QString& port);
+    void stopWorker();
+    void onLinkLost(quint64 generation, const QString& reason);
+
+    std::unique_ptr<LinkChannel> m_channel;
+    SerialWorker* m_worker = nullptr;
+    std::unique_ptr<SimulatedBoard> m_simulated;
+    Mode m_mode = Mode::None;
+    bool m_connected = false;
+    bool m_streaming = false;
+    quint64 m_generation = 0;
+    int m_owedAnswers = 0;
+    QString m_port;
+    QString m_boardId;
+    QString m_firmware;
+    QString m_interpreter;
+    QString m_script;
+    int m_baudRate = DefaultBaudRate;
+    int m_timeoutMs = DefaultTimeoutMs;
+    int m_keepAliveMs = DefaultKeepAliveMs;
+    bool m_commLogging = false;
 };

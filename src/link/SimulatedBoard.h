@@ -33,7 +33,22 @@ public:
     // Forces a status register's data bits (tests: fault flags).
     void setStatusRegister(int number, quint16 bits);
 
+    // Power-on state (the board reset): pins, variables, chip registers and the
+    // queued answers; the traces of received lines and frames stay.
+    void reset();
+
+    static constexpr const char* Version = "QRVmcu-SIM-1.0";
+
 private:
+    QString answer(const QString& text);
+    QString answerSet(const QStringList& items);
+    QString answerGet(const QStringList& items);
+    bool isValidSet(const QString& key, const QString& value, bool hasValue) const;
+    bool readValue(const QString& key, QString* value);
+    quint16 clockFrame(quint16 frame);
+    bool normalMode() const;
+    int motorCurrent(int motor) const;
+
     QStringList m_received;
     QList<quint16> m_frames;
     QMap<QString, QString> m_variables;

@@ -1,0 +1,13 @@
+#include "AppletInstances.h"
+
+namespace AppletInstances {
+Applet* logs = nullptr;
+Applet* basic = nullptr;
+Applet* board = nullptr;
+Applet* hbController = nullptr;
+Applet* spiController = nullptr;
+Applet* spiRaw = nullptr;
+Applet* watchDog = nullptr;
+Applet* chipId = nullptr;
+ControlBoard* controlBoard = nullptr;
+} // namespace AppletInstances

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "Applet.h"
+
+#include <QStringList>
+
+class QCheckBox;
+class QLabel;
+class QTimer;
+class QWidget;
+class Register;
+class Variable;
+class Ui_Board;
+
+// The board's own parameters: pins, measurements and the user configuration. Built
+// before main in this order and shared by pointer with the applets that show them.
+namespace BoardParameters {
+extern Register DIO;         // EN (DIO25) bit 0, PWM1 (DIO14) bit 1, PWM2 (DIO15) bit 2
+extern Register FSM;         // fail-safe pin (DIO22) bit 0
+extern Variable ADC_Result1; // motor current 1 in A
+extern Variable ADC_Result2; // motor current 2 in A
+extern Variable ADC_Result4; // supply voltage in V
+extern Register initialDio;  // DIO as it was when the parameters were set up
+// User configuration: copies of the chip's CR5A..CR10B written by the
+// configuration-file loader and sent by "setLoaded".
+extern Register UCR5A;
+extern Register UCR5B;
+extern Register UCR6A;
+extern Register UCR6B;
+extern Register UCR7A;
+extern Register UCR7B;
+extern Register UCR8A;
+extern Register UCR8B;
+extern Register UCR9A;
+extern Register UCR9B;
+extern Register UCR10A;
+extern Register UCR10B;
+extern Register savedDio;
+
+// UCR5A, UCR5B, UCR6A, .. UCR10B.
+QList<Register*> userConfiguration();
+} // namespace BoardParameters
+
+// The demonstration board around the chip: enable and fail-safe pins, the PWM
+// generators, half-bridges HB5/HB6, the two motors, current and supply measurements,
+// status flags and the default, user and loaded configurations of CR5..CR10.
+//
+// Delay() is the one wait of the board applets: it keeps the event loop running, and
+// all callers share one timer and one busy flag, so a wait started inside another
+// ends both (see Delay()).
+class Board : public Applet
+{
+    Q_OBJECT
+public:
+    explicit Board(QWidget* parent = nullptr);
+    ~Board() override;
+
+    // Names of the configuration registers ("CR5A".."CR10B") that the last
+    // configuration-file load found; the loader fills it, "setLoaded" reads it.
+    QStringList loadedRegisters;
+
+    // Waits ms milliseconds while events keep being processed (without spinning).
+    // Every call restarts the one shared timer; every wait in progress ends when
+    // that timer next expires.
+    void Delay(int ms);
+    bool isDelayBusy() const { return m_delayBusy; }
+
+    void setupSwitches();
+    void saveDioState();
+    void restoreDioState();
+    void setupRemoteDefaults();
+
+    QVariant runFunction(const QString& name, const QVariant& args) override;
+    bool onParameterTransfer(int direction, const QString& name) override;
+    void onDeactivate() override;
+    void onActivate() override;
+    bool initParameters() override;
+
+public slots:
+    void on_cbEN_clicked(bool checked);
+    void update_status();
+    // Stops the shared timer; the wait in progress then ends with the next Delay.
+    void Delay_stop();
+
+private slots:
+    void on_cbAutoRefresh_toggled(bool checked);
+    void slot_Timer_timeout();
+    void on_hsPWM1_Duty_sliderMoved(int position);
+    void on_hsPWM2_Duty_sliderMoved(int position);
+    void on_cbPWM1_DIO_clicked();
+    void on_cbPWM2_DIO_clicked();
+    void Delay_end();
+    void on_cbFSM_clicked();
+    void on_cbPWM3_DIO_clicked();
+    void on_cbPWM4_DIO_clicked();
+    void on_hsPWM3_Duty_sliderMoved(int position);
+    void on_hsPWM4_Duty_sliderMoved(int position);
+
+private:
+    enum class Motion { Forward, Backward, Stop, Brake };
+
+    // The applet that "Board.xxx" reaches: the global instance, else this one.
+    Applet* self();
+    bool sendLine(const QByteArray& line);
+    bool spiSet(const QString& field, unsigned int value);
+    unsigned int spiWhole(const QString& registerName);
+    void spiRun(const QString& command, const QString& argument = QString());
+    void setRoutineEnabled(bool on);
+    void dutySliderMoved(int n, int position);
+    void pinBoxClicked(int n);
+
+    QVariant runCommand(int index, const QVariant& args);
+    bool setHalfBridgeOn(const QString& argument);
+    void setHalfBridgeOff(const QString& halfBridge);
+    void showPinState(int n);
+    void setActiveMode();
+    void setStandbyMode();
+    void setFailSafeMode();
+    void moveMotor(int motor, Motion motion);
+    bool measure(const QString& boardName, Variable* target);
+    void sendLoaded();
+
+    void sendDefaultConfiguration();
+    void sendUserConfiguration();
+
+    Ui_Board* ui = nullptr;
+    QTimer* m_refreshTimer = nullptr;
+    QTimer* m_delayTimer = nullptr;
+    bool m_delayBusy = false;
+    QLabel* m_clockLabels[4] = {};
+    QCheckBox* m_pinBoxes[4] = {};
+};

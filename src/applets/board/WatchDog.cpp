@@ -1,0 +1,144 @@
+#include "WatchDog.h"
+
+#include "AppletInstances.h"
+#include "CallerKey.h"
+#include "ChipRegisters.h"
+#include "ControlBoard.h"
+#include "Register.h"
+#include "Variable.h"
+#include "ui_watchdog.h"
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace {
+Q_LOGGING_CATEGORY(lcWatchDog, "rmx.board")
+
+// Safety switch state, mirrored on board pin DIO21.
+Register WDdio("WDdio=0#;", "WDdio");
+// Board firmware's watchdog service routine on or off.
+Register RoutineEN("RoutineEN=1#;", "RoutineEN");
+// Image of the chip's WD_CFG bit (CR1[8]): 0 = 25 ms, 1 = 500 ms.
+Register WDTimeout("WDTimeout=0#;", "WDTimeout");
+// Service routine period in ms.
+Variable WDTime(20, "WDTime", "WDservice routine period", 1, 1000);
+
+// The board's own start-up default, sent on every connection.
+constexpr int DefaultRoutinePeriodMs = 20;
+
+const QString HelpSetRoutineTime = QStringLiteral("Sets WD repeat period");
+const QString HelpWDenable = QStringLiteral("Sets WD repeat period");
+
+// Board lines go out without answer buffer and with the link's default time-out; a
+// failed line is reported by the link's own log.
+void sendToBoard(const QString& line)
+{
+    ControlBoard* board = AppletInstances::controlBoard;
+    if (!board) {
+        qCWarning(lcWatchDog) << "No board link; not sent:" << line;
+        return;
+    }
+    board->send(line.toUtf8(), nullptr, -1);
+}
+
+// Command names are matched whole, case-sensitively, as wildcard patterns.
+bool commandMatches(const QString& command, const QString& requested)
+{
+    const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(command));
+    return re.match(requested).hasMatch();
+}
+
+Applet* chipApplet()
+{
+    Applet* spi = AppletInstances::spiController;
+    if (!spi)
+        qCWarning(lcWatchDog) << "SpiController not available; chip watchdog timeout unchanged";
+    return spi;
+}
+} // namespace
+
+WatchDog::WatchDog(QWidget* parent) : Applet(parent), ui(new Ui_WatchDog)
+{
+    ui->setupUi(this);
+}
+
+WatchDog::~WatchDog()
+{
+    delete ui;
+}
+
+bool WatchDog::initParameters()
+{
+    addRegister(&WDdio);
+    addRegister(&RoutineEN);
+    addVariable(&WDTime);
+    addRegister(&WDTimeout);
+    addRegister(&ChipRegisters::CR1);
+    return true;
+}
+
+void WatchDog::onActivate()
+{
+    sendToBoard(QStringLiteral("set WDen=1"));
+    sendToBoard(QStringLiteral("set WDtime=%1").arg(DefaultRoutinePeriodMs));
+}
+
+QVariant WatchDog::runFunction(const QString& name, const QVariant& args)
+{
+    Q_UNUSED(args);
+    QMap<QString, QString>& help = functionHelpMap();
+
+    const QString setRoutineTime = QStringLiteral("setRoutineTime");
+    if (!help.contains(setRoutineTime))
+        help.insert(setRoutineTime, HelpSetRoutineTime);
+    if (commandMatches(setRoutineTime, name)) {
+        const qint64 periodMs = static_cast<qint64>(std::trunc(WDTime.value()));
+        sendToBoard(QStringLiteral("set WDtime=%1").arg(periodMs));
+        qCDebug(lcWatchDog).noquote()
+            << QStringLiteral("WD service routine period set = %1ms").arg(periodMs);
+        return true;
+    }
+
+    const QString wdEnable = QStringLiteral("WDenable");
+    if (!help.contains(wdEnable))
+        help.insert(wdEnable, HelpWDenable);
+    if (commandMatches(wdEnable, name)) {
+        // The box, not the register, decides: a partly checked box counts as on.
+        const bool on = ui->cbRoutineEN_0->checkState() != Qt::Unchecked;
+        sendToBoard(on ? QStringLiteral("set WDen=1") : QStringLiteral("set WDen=0"));
+        return true;
+    }
+
+    return false;
+}
+
+void WatchDog::on_cbWDdio_toggled(bool checked)
+{
+    sendToBoard(checked ? QStringLiteral("set DIO21=1") : QStringLiteral("set DIO21=0"));
+}
+
+void WatchDog::on_cbRoutineEN_0_toggled()
+{
+    runFunction(QStringLiteral("WDenable"), QVariant(QString()));
+}
+
+void WatchDog::on_cbWDTimeout_clicked(bool checked)
+{
+    Applet* spi = chipApplet();
+    if (!spi)
+        return;
+    const QString wdCfg = QStringLiteral("CR1[8]");
+    spi->setValue(wdCfg, checked ? 1u : 0u, CallerKey::Internal);
+    if (!checked) {
+        spi->runFunction(QStringLiteral("WriteCR1"), QVariant(QString()));
+        return;
+    }
+    // The long timeout goes out after a fresh status read; WD_CFG is set again around
+    // the write so that nothing the read refreshes can leave it cleared.
+    spi->runFunction(QStringLiteral("ReadSR0"), QVariant(QString()));
+    spi->setValue(wdCfg, 1u, CallerKey::Internal);
+    spi->runFunction(QStringLiteral("WriteCR1"), QVariant(QString()));
+    spi->setValue(wdCfg, 1u, CallerKey::Internal);
+}

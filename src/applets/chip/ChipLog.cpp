@@ -1,0 +1,3 @@
+#include "ChipLog.h"
+
+Q_LOGGING_CATEGORY(lcChip, "rmx.chip")

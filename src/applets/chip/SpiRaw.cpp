@@ -1,0 +1,172 @@
+#include "SpiRaw.h"
+
+#include "AppletInstances.h"
+#include "ChipLog.h"
+#include "ControlBoard.h"
+#include "Variable.h"
+#include "ui_spiraw.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+
+namespace {
+
+const QString FrameKey = QStringLiteral("SPI0CS0DATA");
+const QString SpeedKey = QStringLiteral("SPI0CS0SPEED");
+
+// The board's SPI clock in Hz, sent to the board whenever it changes.
+Variable SPIFreq(1000000, QStringLiteral("SPIFreq"), QStringLiteral("SPI clock in Hz"), 1000,
+                 10000000);
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+} // namespace
+
+SpiRaw::SpiRaw(QWidget* parent) : Applet(parent), m_ui(new Ui_SpiRaw)
+{
+    m_ui->setupUi(this);
+    setObjectName(QStringLiteral("SpiRaw"));
+    setWindowTitle(QStringLiteral("SpiRaw"));
+    m_fixedWidth = true;
+    m_fixedHeight = true;
+    m_ui->leTxFrame->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("(0[xX])?[0-9A-Fa-f]{1,4}")), m_ui->leTxFrame));
+}
+
+SpiRaw::~SpiRaw()
+{
+    delete m_ui;
+}
+
+bool SpiRaw::initParameters()
+{
+    return addVariable(&SPIFreq);
+}
+
+QString SpiRaw::frameValue(quint16 frame)
+{
+    return QStringLiteral("02%1").arg(frame, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+bool SpiRaw::parseFrame(const QByteArray& text, quint16* frame)
+{
+    const QByteArray digits = text.trimmed();
+    if (digits.size() != 4)
+        return false;
+    for (char c : digits) {
+        if (!isHexDigit(c))
+            return false;
+    }
+    if (frame)
+        *frame = quint16(digits.toUInt(nullptr, 16));
+    return true;
+}
+
+bool SpiRaw::transfer(quint16 frame, quint16* answer)
+{
+    ControlBoard* board = AppletInstances::controlBoard;
+    if (!board) {
+        qCWarning(lcChip) << "SPI transfer without a board link";
+        return false;
+    }
+    if (!board->set(FrameKey, frameValue(frame))) {
+        qCWarning(lcChip).noquote() << "SPI frame" << frameValue(frame) << "not accepted";
+        return false;
+    }
+    QByteArray value;
+    if (!board->get(FrameKey, &value)) {
+        qCWarning(lcChip) << "no answer frame";
+        return false;
+    }
+    quint16 decoded = 0;
+    if (!parseFrame(value, &decoded)) {
+        qCWarning(lcChip) << "answer frame is not four hex digits:" << value;
+        return false;
+    }
+    if (answer)
+        *answer = decoded;
+    return true;
+}
+
+QVariant SpiRaw::runFunction(const QString& name, const QVariant& args)
+{
+    QMap<QString, QString>& help = functionHelpMap();
+    const QString transferName = QStringLiteral("Transfer");
+    const QString clockName = QStringLiteral("setSPIFreq");
+    if (!help.contains(transferName))
+        help.insert(transferName, QStringLiteral("Sends one 16-bit SPI frame (hex; the frame "
+                                                 "field when empty) and shows the answer"));
+    if (!help.contains(clockName))
+        help.insert(clockName, QStringLiteral("Sends the SPI clock SPIFreq (Hz) to the board"));
+
+    if (name == transferName)
+        return sendFrame(args);
+    if (name == clockName)
+        return sendClock();
+    return false;
+}
+
+bool SpiRaw::onParameterTransfer(int direction, const QString& name)
+{
+    if (direction == 0 && name == SPIFreq.name())
+        return sendClock();
+    return true;
+}
+
+bool SpiRaw::sendFrame(const QVariant& args)
+{
+    quint16 frame = 0;
+    const bool numeric = args.typeId() == QMetaType::Int || args.typeId() == QMetaType::UInt ||
+                         args.typeId() == QMetaType::LongLong ||
+                         args.typeId() == QMetaType::ULongLong;
+    QString text = numeric ? QString() : args.toString().trimmed();
+    if (!numeric && text.isEmpty())
+        text = m_ui->leTxFrame->text().trimmed();
+    bool ok = false;
+    if (numeric) {
+        const qlonglong n = args.toLongLong();
+        ok = n >= 0 && n <= 0xFFFF;
+        frame = quint16(n);
+    } else {
+        QString digits = text;
+        if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+            digits = digits.mid(2);
+        uint n = 0;
+        if (!digits.isEmpty() && digits.size() <= 4) {
+            n = digits.toUInt(&ok, 16);
+            ok = ok && n <= 0xFFFF;
+        }
+        frame = quint16(n);
+    }
+    if (!ok) {
+        emit signal_log(-1, QStringLiteral("SpiRaw:Invalid SPI frame \"%1\" (up to four hex "
+                                           "digits expected)")
+                                .arg(numeric ? args.toString() : text));
+        return false;
+    }
+
+    m_ui->leTxFrame->setText(QStringLiteral("%1").arg(frame, 4, 16, QLatin1Char('0')).toUpper());
+    quint16 answer = 0;
+    if (!transfer(frame, &answer)) {
+        m_ui->leRxFrame->clear();
+        emit signal_log(-1, QStringLiteral("SpiRaw:SPI transfer error"));
+        return false;
+    }
+    m_ui->leRxFrame->setText(QStringLiteral("%1").arg(answer, 4, 16, QLatin1Char('0')).toUpper());
+    return true;
+}
+
+bool SpiRaw::sendClock()
+{
+    ControlBoard* board = AppletInstances::controlBoard;
+    const QString hz = QString::number(qint64(SPIFreq.value()));
+    if (!board || !board->set(SpeedKey, hz)) {
+        emit signal_log(-1, QStringLiteral("SpiRaw:SPI clock %1 Hz not set").arg(hz));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,54 @@
+#include "Slider.h"
+
+#include <QtMath>
+
+#include <limits>
+
+namespace CustomControls {
+
+namespace {
+int toInt(double v)
+{
+    if (!(v >= std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (v >= std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    return qRound(v);
+}
+} // namespace
+
+Slider::Slider(QWidget* parent) : QSlider(parent), UniversalControl(this)
+{
+    setMouseTracking(true);
+}
+
+void Slider::setWritable(bool writable)
+{
+    UniversalControl::setWritable(writable);
+    setEnabled(writable);
+}
+
+double Slider::controlValue(bool* ok) const
+{
+    if (ok)
+        *ok = true;
+    return value();
+}
+
+void Slider::setControlRange(double min, double max)
+{
+    setRange(toInt(min), toInt(max));
+}
+
+void Slider::showValue(double value)
+{
+    setValue(toInt(value));
+}
+
+QList<QMetaObject::Connection> Slider::connectChangeSignal(QObject* context,
+                                                           std::function<void()> notify)
+{
+    return {connect(this, &QSlider::valueChanged, context, [notify](int) { notify(); })};
+}
+
+} // namespace CustomControls

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "RingBuffer.h"
+
+#include <QMetaObject>
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+class QObject;
+
+// What the GUI thread and the serial worker share: the two rings and the wake-ups.
+// The GUI thread produces into tx and consumes rx; the worker the other way round.
+// The GUI thread sleeps on the condition variable until the worker reports a new
+// line, the end of the link or the result of opening the port.
+class LinkChannel
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    RingBuffer tx;
+    RingBuffer rx;
+
+    // Set by the GUI thread before it queues a new command, so the worker drops a
+    // half-received line that cannot belong to the new answer.
+    std::atomic<bool> dropPartialLine{false};
+    // True while a wake-up of the worker is queued and not yet taken; saves posting
+    // one per line. Both sides swap it (acq_rel) so the worker sees the bytes.
+    std::atomic<bool> wakePending{false};
+
+    // Called by the worker once the port is open (ok) or could not be opened.
+    void reportOpen(bool ok, const QString& error);
+    // GUI thread: waits for reportOpen; false on failure or time-out.
+    bool waitOpen(int timeoutMs, QString* error);
+
+    // Worker: a complete line went into rx.
+    void notifyLine();
+    // Worker: the link is gone; wakes any waiter.
+    void notifyLost();
+    bool isLost() const;
+
+    // GUI thread: sleeps until a line arrived after `seen` (returns true), the link
+    // is lost or the deadline passes (false). `seen` is updated.
+    quint64 lineCount() const;
+    bool waitLine(quint64* seen, Clock::time_point deadline);
+
+    // The worker's event-loop context, for waking it when tx gets bytes. Null while
+    // no worker runs.
+    void setWorkerContext(QObject* context);
+    template <typename F> void postToWorker(F&& function);
+
+    void reset();
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cond;
+    quint64 m_lines = 0;
+    bool m_lost = false;
+    int m_open = 0; // 0 pending, 1 open, -1 failed
+    QString m_openError;
+    QObject* m_worker = nullptr;
+};
+
+template <typename F> void LinkChannel::postToWorker(F&& function)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_worker)
+        QMetaObject::invokeMethod(m_worker, std::forward<F>(function), Qt::QueuedConnection);
+}

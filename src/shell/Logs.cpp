@@ -1,0 +1,136 @@
+#include "Logs.h"
+
+#include "ShellLog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTime>
+#include <QVBoxLayout>
+
+Logs::Logs(QWidget* parent)
+    : Applet(parent), m_list(new QListWidget(this)), m_save(new QCheckBox(tr("Save"), this)),
+      m_clear(new QPushButton(tr("Clear"), this)), m_startDate(QDate::currentDate())
+{
+    setObjectName(QStringLiteral("Logs"));
+    setWindowTitle(tr("Log"));
+    m_list->setObjectName(QStringLiteral("lwLog"));
+    m_list->setUniformItemSizes(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_save->setObjectName(QStringLiteral("cbSave"));
+    m_save->setToolTip(tr("Append the shown entries to the daily log file"));
+    m_clear->setObjectName(QStringLiteral("pbClear"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_save);
+    buttons->addStretch(1);
+    buttons->addWidget(m_clear);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(m_list, 1);
+    layout->addLayout(buttons);
+
+    connect(m_clear, &QPushButton::clicked, this, &Logs::clear);
+    connect(m_save, &QCheckBox::toggled, this, [this](bool on) {
+        if (!setSaving(on))
+            m_save->setChecked(false);
+    });
+}
+
+Logs::~Logs()
+{
+    m_file.close();
+}
+
+QColor Logs::colorForType(int type)
+{
+    if (type < 0)
+        return QColor(Qt::red);
+    if (type == 0)
+        return QColor(Qt::black);
+    if (type <= 100)
+        return QColor(Qt::magenta);
+    const int global = type - 100;
+    if (global <= Qt::transparent)
+        return QColor(static_cast<Qt::GlobalColor>(global));
+    return QColor(Qt::black);
+}
+
+QString Logs::fileLine(int type, const QString& time, const QString& text)
+{
+    return QStringLiteral("C(%1) %2 ::: %3 \n").arg(type).arg(time, text);
+}
+
+QString Logs::logFilePath() const
+{
+    const QDir dir(m_directory.isEmpty() ? QDir::currentPath() : m_directory);
+    return dir.absoluteFilePath(m_startDate.toString(QStringLiteral("yyyyMMdd")) +
+                                QStringLiteral(".log"));
+}
+
+bool Logs::setSaving(bool on)
+{
+    if (!on) {
+        m_file.close();
+        if (m_save->isChecked())
+            m_save->setChecked(false);
+        return true;
+    }
+    if (m_file.isOpen())
+        return true;
+    m_file.setFileName(logFilePath());
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        slot_addLog(
+            -1,
+            tr("Cannot write the log file %1: %2").arg(m_file.fileName(), m_file.errorString()));
+        return false;
+    }
+    if (!m_save->isChecked())
+        m_save->setChecked(true);
+    return true;
+}
+
+void Logs::clear()
+{
+    m_list->clear();
+}
+
+QVariant Logs::runFunction(const QString& name, const QVariant& args)
+{
+    Q_UNUSED(args);
+    if (!functionHelpMap().contains(QStringLiteral("Clear")))
+        functionHelpMap().insert(QStringLiteral("Clear"), tr("Clears the log window"));
+    if (name == QLatin1String("Clear")) {
+        clear();
+        return true;
+    }
+    return false;
+}
+
+void Logs::slot_addLog(int type, QString text)
+{
+    if (type >= 0 && !m_commLogging)
+        return;
+    const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    auto* item = new QListWidgetItem(time + QLatin1Char(' ') + shown);
+    item->setForeground(colorForType(type));
+    item->setData(Qt::UserRole, type);
+    m_list->addItem(item);
+    while (m_list->count() > MaxEntries)
+        delete m_list->takeItem(0);
+    m_list->scrollToBottom();
+
+    if (m_file.isOpen()) {
+        const QByteArray line = fileLine(type, time, shown).toUtf8();
+        if (m_file.write(line) != line.size() || !m_file.flush()) {
+            const QString why = m_file.errorString();
+            m_file.close();
+            m_save->setChecked(false);
+            slot_addLog(-1, tr("Writing the log file failed, saving stopped: %1").arg(why));
+        }
+    }
+}

@@ -1,0 +1,518 @@
+#include "MainApp.h"
+
+#include "Applet.h"
+#include "AppletInstances.h"
+#include "CallerKey.h"
+#include "ConfigLoader.h"
+#include "ControlBoard.h"
+#include "LocalServer.h"
+#include "Logs.h"
+#include "MainWindow.h"
+#include "MdiArea.h"
+#include "ShellLog.h"
+#include "StartupDialog.h"
+
+#ifdef RMX_HAVE_BOARD
+#include "Board.h"
+#include "WatchDog.h"
+#endif
+#ifdef RMX_HAVE_CHIP
+#include "SpiController.h"
+#include "SpiRaw.h"
+#endif
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTimer>
+
+MainApp* MainApp::s_instance = nullptr;
+
+namespace {
+constexpr int ErrorLog = -1;
+constexpr int InfoLog = 0;
+constexpr int MaxTimeoutMs = 600000;
+} // namespace
+
+MainApp* MainApp::instance()
+{
+    if (!s_instance)
+        s_instance = new MainApp;
+    return s_instance;
+}
+
+void MainApp::destroyInstance()
+{
+    delete s_instance;
+    s_instance = nullptr;
+}
+
+MainApp::MainApp() : m_pipeName(QString::fromLatin1(ChipName))
+{
+    m_splash = new StartupDialog;
+    m_splash->setWindowTitle(QString::fromLatin1(ChipName));
+}
+
+MainApp::~MainApp()
+{
+    shutdown();
+    delete m_splash;
+}
+
+void MainApp::error(const QString& text)
+{
+    emit signal_log(ErrorLog, text);
+}
+
+bool MainApp::startServer()
+{
+    m_server = new LocalServer(this, this);
+    m_server->hold(true); // requests wait until start-up has ended
+    QString name = m_pipeName;
+    for (;;) {
+        const LocalServer::ListenResult result = m_server->listen(name);
+        if (result == LocalServer::ListenResult::Listening)
+            break;
+        if (result == LocalServer::ListenResult::Failed) {
+            QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
+                                  m_server->errorString() + tr("\nThe program ends."));
+            return false;
+        }
+        const auto answer = QMessageBox::question(
+            nullptr, QString::fromLatin1(ChipName),
+            tr("Pipe is already used by another software\nUse another pipename?(Yes)"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        bool ok = false;
+        if (answer == QMessageBox::Yes)
+            name = QInputDialog::getText(nullptr, QString::fromLatin1(ChipName), tr("Pipename"),
+                                         QLineEdit::Normal, name + QStringLiteral("_2"), &ok)
+                       .trimmed();
+        if (!ok || name.isEmpty()) {
+            QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
+                                  tr("No pipe for scripting requests.\nThe program ends."));
+            return false;
+        }
+    }
+    m_pipeName = name;
+    return true;
+}
+
+bool MainApp::addApplet(Applet* applet, const QString& title)
+{
+    if (m_applets.size() >= MaxApplets) {
+        applet->setParent(m_window); // goes with the window
+        QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
+                              tr("Too many applets.\nThe program ends."));
+        return false;
+    }
+    m_applets << applet;
+    if (applet != m_logs) {
+        // Document-area applets: Ctrl+0, Ctrl+1, ... in list order.
+        const int n = m_documentApplets.size();
+        m_documentApplets << applet;
+        applet->setWindowTitle(QStringLiteral("(Ctrl+%1) ").arg(n) + title);
+    }
+    m_splash->step(tr("Setting up %1").arg(applet->objectName()));
+    if (!applet->setup()) {
+        QMessageBox::critical(
+            nullptr, QString::fromLatin1(ChipName),
+            tr("Setting up the %1 window failed.\nThe program ends.").arg(applet->objectName()));
+        return false;
+    }
+    const int n = m_documentApplets.indexOf(applet);
+    if (QAction* action = applet->windowAction()) {
+        action->setText(applet->windowTitle());
+        if (n >= 0 && n <= 9)
+            action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + n)));
+    }
+    return true;
+}
+
+bool MainApp::init()
+{
+    m_splash->setSteps(12);
+    m_splash->show();
+    m_splash->step(tr("Starting the scripting pipe"));
+    if (!startServer())
+        return false;
+
+    m_settings.writeDefaults();
+    m_splash->step(tr("Creating the main window"));
+    m_window = new MainWindow;
+    if (m_pipeName != QLatin1String(ChipName))
+        m_window->setWindowTitle(QStringLiteral("%1 (pipe %2)").arg(ChipName, m_pipeName));
+
+    // The link exists before the applets, so that none of them meets a null link.
+    m_board = new ControlBoard;
+    AppletInstances::controlBoard = m_board;
+
+    m_logs = new Logs;
+    AppletInstances::logs = m_logs;
+    if (!addApplet(m_logs, tr("Log")))
+        return false;
+    m_logs->activate(); // the log needs no board
+    connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
+    connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
+
+    // Basic, HBController and ChipID are not part of this build.
+#ifdef RMX_HAVE_BOARD
+    auto* board = new Board;
+    AppletInstances::board = board;
+    if (!addApplet(board, board->windowTitle()))
+        return false;
+#endif
+#ifdef RMX_HAVE_CHIP
+    auto* spiController = new SpiController;
+    AppletInstances::spiController = spiController;
+    if (!addApplet(spiController, spiController->windowTitle()))
+        return false;
+    auto* spiRaw = new SpiRaw;
+    AppletInstances::spiRaw = spiRaw;
+    if (!addApplet(spiRaw, spiRaw->windowTitle()))
+        return false;
+#endif
+#ifdef RMX_HAVE_BOARD
+    auto* watchDog = new WatchDog;
+    AppletInstances::watchDog = watchDog;
+    if (!addApplet(watchDog, watchDog->windowTitle()))
+        return false;
+#endif
+
+    m_splash->step(tr("Connecting the board link"));
+    createBoardLink();
+    return true;
+}
+
+void MainApp::createBoardLink()
+{
+    const bool logging = m_window->logCheckBox()->isChecked();
+    m_board->setCommLogging(logging);
+    m_logs->setCommLogging(logging);
+    m_board->setScript(m_settings.pythonPath(), m_settings.scriptPath());
+    connect(m_board, &ControlBoard::signal_log, m_logs, &Logs::slot_addLog);
+    connect(m_board, &ControlBoard::signal_tx, m_window, &MainWindow::slot_tx);
+    connect(m_board, &ControlBoard::signal_rx, m_window, &MainWindow::slot_rx);
+    connect(m_board, &ControlBoard::signal_stream, m_window, &MainWindow::slot_stream);
+    connect(m_board, &ControlBoard::signal_connected, this, &MainApp::onConnected);
+    connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::onDisconnected);
+
+    connect(m_window, &MainWindow::signal_open, this, [this](const QString& port) {
+        if (!openBoard(port))
+            QMessageBox::warning(m_window, m_window->windowTitle(),
+                                 tr("Cannot open the board on %1").arg(port));
+    });
+    connect(m_window, &MainWindow::signal_close, this, &MainApp::closeBoard);
+    connect(m_window, &MainWindow::signal_commLogging, this, [this](bool on) {
+        m_board->setCommLogging(on);
+        m_logs->setCommLogging(on);
+    });
+    connect(m_window, &MainWindow::signal_loadConfig, this, &MainApp::loadConfigInteractive);
+    connect(m_window, &MainWindow::signal_rescanPorts, this,
+            [this] { m_window->setPorts(ControlBoard::availablePorts()); });
+}
+
+void MainApp::start()
+{
+    if (!m_window)
+        return;
+    auto* dock = new QDockWidget(tr("Log"), m_window);
+    dock->setObjectName(QStringLiteral("dockLogs"));
+    dock->setWidget(m_logs);
+    m_logs->setContainer(dock);
+    if (QAction* action = m_logs->windowAction()) {
+        connect(dock, &QDockWidget::visibilityChanged, action,
+                [action, dock] { action->setChecked(dock->isVisible()); });
+        action->setChecked(true);
+    }
+    m_window->addDockWidget(Qt::BottomDockWidgetArea, dock);
+    for (Applet* applet : qAsConst(m_documentApplets))
+        m_window->mdiArea()->addApplet(applet);
+    for (Applet* applet : qAsConst(m_applets))
+        m_window->addWindowAction(applet->windowAction());
+
+    m_window->setPorts(ControlBoard::availablePorts());
+    m_splash->hide();
+    m_window->show();
+    m_ready = true;
+    m_server->hold(false);
+    emit signal_log(InfoLog, tr("Scripting pipe: %1").arg(m_pipeName));
+
+    if (!m_startPort.isEmpty()) {
+        const QString port = m_startPort;
+        QTimer::singleShot(0, this, [this, port] {
+            if (!openBoard(port))
+                QMessageBox::warning(m_window, m_window->windowTitle(),
+                                     tr("Cannot open the board on %1").arg(port));
+        });
+    }
+}
+
+void MainApp::shutdown()
+{
+    m_ready = false;
+    if (m_server)
+        m_server->close();
+    if (m_board) {
+        deactivateApplets();
+        m_board->disconnect(this);
+        m_board->disconnectBoard();
+    }
+    // Applets first (they may still reach the link while they go), then the link.
+    AppletInstances::basic = nullptr;
+    AppletInstances::board = nullptr;
+    AppletInstances::hbController = nullptr;
+    AppletInstances::spiController = nullptr;
+    AppletInstances::spiRaw = nullptr;
+    AppletInstances::watchDog = nullptr;
+    AppletInstances::chipId = nullptr;
+    for (int i = m_applets.size() - 1; i >= 0; --i) {
+        if (m_applets.at(i) != m_logs)
+            delete m_applets.at(i);
+    }
+    m_applets.clear();
+    m_documentApplets.clear();
+    delete m_logs;
+    m_logs = nullptr;
+    AppletInstances::logs = nullptr;
+    AppletInstances::controlBoard = nullptr;
+    delete m_board;
+    m_board = nullptr;
+    delete m_window;
+    m_window = nullptr;
+    delete m_server;
+    m_server = nullptr;
+}
+
+Applet* MainApp::appletByName(const QString& objectName) const
+{
+    for (Applet* applet : m_applets) {
+        if (applet->objectName() == objectName)
+            return applet;
+    }
+    return nullptr;
+}
+
+void MainApp::activateApplets()
+{
+    for (Applet* applet : qAsConst(m_applets))
+        applet->activate();
+}
+
+void MainApp::deactivateApplets()
+{
+    for (Applet* applet : qAsConst(m_applets)) {
+        if (applet == m_logs || !applet->isActive())
+            continue;
+        applet->deactivate();
+        if (QWidget* container = applet->container())
+            container->hide();
+    }
+}
+
+void MainApp::onConnected()
+{
+    activateApplets();
+    m_window->setConnected(true, m_board->portName(), m_board->firmwareVersion());
+    emit signal_log(InfoLog, tr("Board connected on %1").arg(m_board->portName()));
+}
+
+void MainApp::onDisconnected()
+{
+    deactivateApplets();
+    if (AppletInstances::spiController)
+        AppletInstances::spiController->runFunction(QStringLiteral("Clear"), QVariant(QString()));
+    if (m_window)
+        m_window->setConnected(false, QString(), QString());
+    emit signal_log(InfoLog, tr("Board disconnected"));
+}
+
+bool MainApp::openBoard(const QString& port)
+{
+    if (m_board->isConnected()) {
+        error(tr("Board is already connected on %1").arg(m_board->portName()));
+        return false;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ok = m_board->connectBoard(port);
+    QApplication::restoreOverrideCursor();
+    if (!ok)
+        error(tr("Cannot open the board on %1").arg(port));
+    return ok;
+}
+
+void MainApp::closeBoard()
+{
+    deactivateApplets();
+    m_board->disconnectBoard();
+}
+
+// Scripting ------------------------------------------------------------------------------
+
+namespace {
+
+// "Board.setForward1" -> "Board", "setForward1". False without an applet part.
+bool splitName(const QString& name, QString* applet, QString* inner)
+{
+    const int dot = name.indexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == name.size() - 1)
+        return false;
+    *applet = name.left(dot);
+    *inner = name.mid(dot + 1);
+    return true;
+}
+
+} // namespace
+
+bool MainApp::set(const QString& name, const QVariant& value)
+{
+    QString appletName, inner;
+    Applet* applet = nullptr;
+    bool ok = m_ready && splitName(name, &appletName, &inner);
+    if (ok)
+        applet = appletByName(appletName);
+    ok = ok && applet && m_board->isConnected() &&
+         applet->setValue(inner, value, CallerKey::External);
+    if (!ok)
+        error(QStringLiteral("Error SET:%1").arg(name));
+    return ok;
+}
+
+QVariant MainApp::get(const QString& name)
+{
+    QVariant result;
+    QString appletName, inner;
+    if (!m_ready) {
+        // nothing is served before start-up ends
+    } else if (!splitName(name, &appletName, &inner)) {
+        if (name == QLatin1String("version"))
+            result = QCoreApplication::applicationVersion();
+    } else if (Applet* applet = appletByName(appletName); applet && m_board->isConnected()) {
+        result = applet->getValue(inner, CallerKey::External);
+    }
+    if (!result.isValid())
+        error(QStringLiteral("Error GET %1").arg(name));
+    return result;
+}
+
+QVariant MainApp::run(const QString& name, const QVariant& args)
+{
+    QVariant result;
+    QString appletName, inner;
+    if (!m_ready) {
+        // nothing is served before start-up ends
+    } else if (splitName(name, &appletName, &inner)) {
+        Applet* applet = appletByName(appletName);
+        if (applet && m_board->isConnected())
+            result = applet->runFunction(inner, args);
+    } else if (name == QLatin1String("open")) {
+        result = openBoard(args.toString().trimmed());
+    } else if (name == QLatin1String("close")) {
+        closeBoard();
+        result = true;
+    } else if (name == QLatin1String("shutdown")) {
+        // Queued, so that the answer leaves before the program ends.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        result = true;
+    } else if (name == QLatin1String("set_timeout")) {
+        bool ok = false;
+        const qlonglong ms = args.toLongLong(&ok);
+        if (ok && ms > 0 && ms <= MaxTimeoutMs) {
+            m_board->setTimeout(int(ms));
+            result = true;
+        }
+    } else if (name == QLatin1String("write")) {
+        QByteArray line =
+            args.typeId() == QMetaType::QByteArray ? args.toByteArray() : args.toString().toUtf8();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        // One board line: an inner line end would send a second, unasked command.
+        const bool oneLine = !line.isEmpty() && !line.contains('\n') && !line.contains('\r');
+        QByteArray answer;
+        if (oneLine && m_board->isConnected() && m_board->send(line + '\n', &answer))
+            result = QString::fromUtf8(answer).trimmed();
+    }
+    if (!result.isValid() || (result.typeId() == QMetaType::Bool && !result.toBool())) {
+        error(QStringLiteral("Error RUN:%1").arg(name));
+        if (!result.isValid())
+            result = false;
+    }
+    return result;
+}
+
+// Configuration files --------------------------------------------------------------------
+
+bool MainApp::loadConfig(const QString& fileName, QString* message)
+{
+    QString text;
+    bool ok = false;
+    if (!m_board || !m_board->isConnected()) {
+        text = tr("Please connect board before loading configuration registers");
+    } else {
+#if defined(RMX_HAVE_BOARD) && defined(RMX_HAVE_CHIP)
+        const ConfigLoader::Result parsed = ConfigLoader::load(fileName);
+        auto* board = static_cast<Board*>(AppletInstances::board);
+        Applet* spi = AppletInstances::spiController;
+        if (!parsed.ok) {
+            text = tr("The configuration file was not loaded:\n%1").arg(parsed.error);
+        } else if (!board || !spi) {
+            text = tr("The Board and SpiController windows are needed to load a configuration");
+        } else {
+            ok = true;
+            board->loadedRegisters.clear();
+            QStringList failed;
+            for (const ConfigLoader::Entry& e : parsed.entries) {
+                const QString field = QStringLiteral("[10:0]");
+                const bool stored = board->setValue(QStringLiteral("U") + e.name + field, e.value,
+                                                    CallerKey::Internal) &&
+                                    spi->setValue(e.name + field, e.value, CallerKey::Internal);
+                if (stored)
+                    board->loadedRegisters << e.name;
+                else
+                    failed << e.name;
+            }
+            if (failed.isEmpty()) {
+                text = tr("%1 configuration registers loaded (%2).\nPress the \"Set User "
+                          "Configuration\" button of the Board window to send them.")
+                           .arg(parsed.entries.size())
+                           .arg(board->loadedRegisters.join(QLatin1String(", ")));
+            } else {
+                ok = false;
+                text = tr("Storing %1 failed.\nPress the \"Set User Configuration\" button of "
+                          "the Board window to send the others.")
+                           .arg(failed.join(QLatin1String(", ")));
+            }
+        }
+#else
+        Q_UNUSED(fileName);
+        text = tr("The Board and SpiController windows are needed to load a configuration");
+#endif
+    }
+    emit signal_log(ok ? InfoLog : ErrorLog, text);
+    if (message)
+        *message = text;
+    return ok;
+}
+
+void MainApp::loadConfigInteractive()
+{
+    if (!m_board->isConnected()) {
+        QMessageBox::warning(m_window, m_window->windowTitle(),
+                             tr("Please connect board before loading configuration registers"));
+        return;
+    }
+    const QString file = QFileDialog::getOpenFileName(m_window, tr("Load configuration"),
+                                                      m_settings.folder(0), tr("Files (*.dorvel)"));
+    if (file.isEmpty())
+        return;
+    m_settings.setFolder(0, QFileInfo(file).absolutePath());
+    QString message;
+    if (loadConfig(file, &message))
+        QMessageBox::information(m_window, m_window->windowTitle(), message);
+    else
+        QMessageBox::warning(m_window, m_window->windowTitle(), message);
+}

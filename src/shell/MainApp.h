@@ -1,0 +1,108 @@
+#pragma once
+
+#include "AppSettings.h"
+#include "ScriptProtocol.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+
+class Applet;
+class ControlBoard;
+class LocalServer;
+class Logs;
+class MainWindow;
+class StartupDialog;
+
+// The process-wide application object: starts the program (pipe, main window, applets,
+// board link), serves the scripting requests, loads configuration files and shuts the
+// program down. Lives in the GUI thread.
+class MainApp : public QObject, public ScriptHandler
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxApplets = 100;
+    static constexpr const char* ChipName = "RMX4218";
+
+    // The one instance, created on first use.
+    static MainApp* instance();
+    // Deletes the instance (after shutdown); instance() then makes a new one.
+    static void destroyInstance();
+
+    // Before init: the pipe name (default the chip name) and a port to open once started.
+    void setPipeName(const QString& name) { m_pipeName = name; }
+    void setStartPort(const QString& port) { m_startPort = port; }
+
+    // Pipe, main window, applets, board link. False (after telling the user) when the
+    // program cannot run.
+    bool init();
+    // Applet windows and menu, port list, main window shown; opens the start port.
+    void start();
+    // Deactivates the applets, closes the port, deletes applets, link, window and pipe.
+    void shutdown();
+
+    ControlBoard* controlBoard() const { return m_board; }
+    MainWindow* mainWindow() const { return m_window; }
+    LocalServer* localServer() const { return m_server; }
+    Logs* logs() const { return m_logs; }
+    const QList<Applet*>& applets() const { return m_applets; }
+    Applet* appletByName(const QString& objectName) const;
+    AppSettings& settings() { return m_settings; }
+    QString pipeName() const { return m_pipeName; }
+
+    // Scripting: "Applet.name" or one of the program's own names.
+    bool set(const QString& name, const QVariant& value);
+    QVariant get(const QString& name);
+    QVariant run(const QString& name, const QVariant& args);
+
+    bool openBoard(const QString& port);
+    // Deactivates the applets first, then closes the port.
+    void closeBoard();
+
+    // Loads a "*.dorvel" file into the user configuration of Board and SpiController.
+    // *message is what to tell the user, on success as on failure.
+    bool loadConfig(const QString& fileName, QString* message);
+
+    // ScriptHandler
+    bool scriptSet(const QString& name, const QVariant& value) override { return set(name, value); }
+    QVariant scriptGet(const QString& name) override { return get(name); }
+    QVariant scriptRun(const QString& name, const QVariant& args) override
+    {
+        return run(name, args);
+    }
+
+public slots:
+    void activateApplets();
+    void deactivateApplets();
+
+signals:
+    void signal_log(int type, QString text);
+
+private:
+    MainApp();
+    ~MainApp() override;
+
+    bool startServer();
+    bool addApplet(Applet* applet, const QString& title);
+    void createBoardLink();
+    void onConnected();
+    void onDisconnected();
+    void loadConfigInteractive();
+    void error(const QString& text);
+
+    static MainApp* s_instance;
+
+    AppSettings m_settings;
+    QString m_pipeName;
+    QString m_startPort;
+    StartupDialog* m_splash = nullptr;
+    LocalServer* m_server = nullptr;
+    MainWindow* m_window = nullptr;
+    ControlBoard* m_board = nullptr;
+    Logs* m_logs = nullptr;
+    QList<Applet*> m_applets;
+    QList<Applet*> m_documentApplets;
+    bool m_ready = false;
+};

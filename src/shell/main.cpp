@@ -1,0 +1,52 @@
+#include "MainApp.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFont>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QFont font = QApplication::font();
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    QApplication::setApplicationName(QStringLiteral("RMX4218"));
+    QApplication::setApplicationVersion(QStringLiteral(RMX_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QFile style(QStringLiteral(":/stylesheet/stylesheet"));
+    if (style.open(QIODevice::ReadOnly | QIODevice::Text))
+        app.setStyleSheet(QString::fromUtf8(style.readAll()));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("RMX4218 demonstration board control"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Open this port after start-up (a serial port, a "
+                       "device path, \"mockup\" or \"script\")."),
+        QStringLiteral("name"));
+    const QCommandLineOption pipeOption(
+        QStringLiteral("pipe"), QStringLiteral("Name of the scripting pipe (default RMX4218)."),
+        QStringLiteral("name"));
+    parser.addOption(portOption);
+    parser.addOption(pipeOption);
+    parser.process(app);
+
+    MainApp* mainApp = MainApp::instance();
+    if (parser.isSet(pipeOption))
+        mainApp->setPipeName(parser.value(pipeOption));
+    if (parser.isSet(portOption))
+        mainApp->setStartPort(parser.value(portOption));
+
+    int rc = 1;
+    if (mainApp->init()) {
+        mainApp->start();
+        rc = app.exec();
+    }
+    mainApp->shutdown();
+    MainApp::destroyInstance();
+    return rc;
+}

@@ -1,0 +1,266 @@
+// The simulated board served on a pseudo-terminal, so the real serial code can talk
+// to it. Prints the device path as its first line, then "RX <line>" for every
+// command line received. Switches pace it like a real wire or make it misbehave.
+
+#include "SimulatedBoard.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void onSignal(int)
+{
+    g_stop = 1;
+}
+
+struct Options
+{
+    long baud = 0;
+    long silentAfter = -1;
+    long exitAfter = -1;
+    long noEolAfter = -1;
+    long overlongAfter = -1;
+    bool noAck = false;
+    bool garbage = false;
+    bool quiet = false;
+};
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: boardsim [--baud N] [--quiet] [--no-ack] [--garbage]\n"
+                 "                [--silent-after N] [--exit-after N] [--no-eol-after N]\n"
+                 "                [--overlong-after N]\n"
+                 "  --baud N           pace reading and writing like a wire of N baud\n"
+                 "  --quiet            do not print the received lines\n"
+                 "  --no-ack           never answer the keep-alive ENQ\n"
+                 "  --garbage          put invalid bytes before every answer\n"
+                 "  --silent-after N   answer N lines, then nothing at all (no ACK either)\n"
+                 "  --exit-after N     answer N lines, exit when the next one arrives\n"
+                 "  --no-eol-after N   answer N lines, then answers without line end\n"
+                 "  --overlong-after N answer N lines, then put a 6000-byte line before\n"
+                 "                     every answer\n");
+}
+
+bool parse(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        auto number = [&](long* target) {
+            if (i + 1 >= argc)
+                return false;
+            char* end = nullptr;
+            *target = std::strtol(argv[++i], &end, 10);
+            return *end == '\0' && *target >= 0;
+        };
+        bool ok = true;
+        if (!std::strcmp(a, "--baud"))
+            ok = number(&o->baud);
+        else if (!std::strcmp(a, "--silent-after"))
+            ok = number(&o->silentAfter);
+        else if (!std::strcmp(a, "--exit-after"))
+            ok = number(&o->exitAfter);
+        else if (!std::strcmp(a, "--no-eol-after"))
+            ok = number(&o->noEolAfter);
+        else if (!std::strcmp(a, "--overlong-after"))
+            ok = number(&o->overlongAfter);
+        else if (!std::strcmp(a, "--no-ack"))
+            o->noAck = true;
+        else if (!std::strcmp(a, "--garbage"))
+            o->garbage = true;
+        else if (!std::strcmp(a, "--quiet"))
+            o->quiet = true;
+        else
+            ok = false;
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+qint64 nowNs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void sleepUntil(qint64 ns)
+{
+    timespec t{time_t(ns / 1000000000), long(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR && !g_stop) {
+    }
+}
+
+// One direction of a wire: a byte takes ten bit times, bytes queue behind each other.
+struct Wire
+{
+    qint64 byteNs = 0;
+    qint64 freeAt = 0;
+    void pass(qsizetype bytes)
+    {
+        if (!byteNs)
+            return;
+        freeAt = std::max(freeAt, nowNs()) + byteNs * bytes;
+        sleepUntil(freeAt);
+    }
+};
+
+bool writeAll(int fd, const QByteArray& data)
+{
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0 && !g_stop) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return left == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options opt;
+    if (!parse(argc, argv, &opt)) {
+        usage();
+        return 2;
+    }
+    QCoreApplication app(argc, argv); // QString and friends only; no event loop
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("boardsim: pseudo-terminal");
+        return 1;
+    }
+    const char* slaveName = ptsname(master);
+    // Holding the slave open keeps the terminal alive between clients and lets its
+    // settings be raw from the start.
+    const int slave = ::open(slaveName, O_RDWR | O_NOCTTY);
+    if (slave < 0) {
+        std::perror("boardsim: open slave");
+        return 1;
+    }
+    termios tio;
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    prctl(PR_SET_TIMERSLACK, 1UL); // precise wire pacing
+
+    std::printf("%s\n", slaveName);
+    std::fflush(stdout);
+
+    Wire rxWire, txWire;
+    if (opt.baud > 0)
+        rxWire.byteNs = txWire.byteNs = 10 * 1000000000LL / opt.baud;
+
+    SimulatedBoard board;
+    QByteArray line;
+    long lines = 0;
+    int canRun = 0;
+    bool silent = false;
+    char buffer[4096];
+    while (!g_stop) {
+        pollfd pfd{master, POLLIN, 0};
+        const int r = poll(&pfd, 1, -1);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EIO)
+                break;
+            usleep(1000);
+            continue;
+        }
+        rxWire.pass(n);
+        QByteArray out;
+        for (ssize_t i = 0; i < n; ++i) {
+            const char c = buffer[i];
+            canRun = c == 0x18 ? canRun + 1 : 0;
+            if (canRun == 6) {
+                board.reset();
+                line.clear();
+                if (!opt.quiet) {
+                    std::printf("RESET\n");
+                    std::fflush(stdout);
+                }
+                continue;
+            }
+            if (c == 0x05) {
+                if (!opt.noAck && !silent)
+                    out.append(char(0x06));
+                continue;
+            }
+            if (c != '\n' && c != '\r') {
+                if (c >= 0x20 || c == '\t')
+                    line.append(c);
+                continue;
+            }
+            if (line.isEmpty())
+                continue;
+            ++lines;
+            if (!opt.quiet) {
+                std::printf("RX %s\n", line.constData());
+                std::fflush(stdout);
+            }
+            if (opt.exitAfter >= 0 && lines > opt.exitAfter) {
+                ::close(slave);
+                ::close(master);
+                return 0;
+            }
+            if (opt.silentAfter >= 0 && lines > opt.silentAfter)
+                silent = true;
+            QByteArray answer = board.handleLine(line);
+            line.clear();
+            if (silent)
+                continue;
+            if (opt.noEolAfter >= 0 && lines > opt.noEolAfter)
+                answer = answer.trimmed();
+            if (opt.overlongAfter >= 0 && lines > opt.overlongAfter)
+                answer.prepend(QByteArray(6000, 'x') + "\r\n");
+            if (opt.garbage)
+                answer.prepend(QByteArray("\x01\x02\xfe\x80\x7f\x00", 6));
+            out.append(answer);
+        }
+        if (!out.isEmpty()) {
+            txWire.pass(out.size());
+            if (!writeAll(master, out))
+                break;
+        }
+    }
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
