@@ -39,16 +39,21 @@ struct Options
     bool noAck = false;
     bool garbage = false;
     bool quiet = false;
+    bool spin = false;
 };
+
+bool g_spin = false;
 
 void usage()
 {
     std::fprintf(stderr,
-                 "usage: boardsim [--baud N] [--quiet] [--no-ack] [--garbage]\n"
+                 "usage: boardsim [--baud N] [--quiet] [--spin] [--no-ack] [--garbage]\n"
                  "                [--silent-after N] [--exit-after N] [--no-eol-after N]\n"
                  "                [--overlong-after N]\n"
                  "  --baud N           pace reading and writing like a wire of N baud\n"
                  "  --quiet            do not print the received lines\n"
+                 "  --spin             poll and pace by busy waiting, so that the simulator's\n"
+                 "                     own wake-up latency does not count (benchmarks)\n"
                  "  --no-ack           never answer the keep-alive ENQ\n"
                  "  --garbage          put invalid bytes before every answer\n"
                  "  --silent-after N   answer N lines, then nothing at all (no ACK either)\n"
@@ -86,6 +91,8 @@ bool parse(int argc, char** argv, Options* o)
             o->garbage = true;
         else if (!std::strcmp(a, "--quiet"))
             o->quiet = true;
+        else if (!std::strcmp(a, "--spin"))
+            o->spin = true;
         else
             ok = false;
         if (!ok)
@@ -103,6 +110,11 @@ qint64 nowNs()
 
 void sleepUntil(qint64 ns)
 {
+    if (g_spin) {
+        while (nowNs() < ns && !g_stop) {
+        }
+        return;
+    }
     timespec t{time_t(ns / 1000000000), long(ns % 1000000000)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR && !g_stop) {
     }
@@ -179,6 +191,7 @@ int main(int argc, char** argv)
     std::printf("%s\n", slaveName);
     std::fflush(stdout);
 
+    g_spin = opt.spin;
     Wire rxWire, txWire;
     if (opt.baud > 0)
         rxWire.byteNs = txWire.byteNs = 10 * 1000000000LL / opt.baud;
@@ -191,7 +204,9 @@ int main(int argc, char** argv)
     char buffer[4096];
     while (!g_stop) {
         pollfd pfd{master, POLLIN, 0};
-        const int r = poll(&pfd, 1, -1);
+        const int r = poll(&pfd, 1, opt.spin ? 0 : -1);
+        if (r == 0)
+            continue;
         if (r < 0) {
             if (errno == EINTR)
                 continue;

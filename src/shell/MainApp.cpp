@@ -12,14 +12,10 @@
 #include "ShellLog.h"
 #include "StartupDialog.h"
 
-#ifdef RMX_HAVE_BOARD
 #include "Board.h"
-#include "WatchDog.h"
-#endif
-#ifdef RMX_HAVE_CHIP
 #include "SpiController.h"
 #include "SpiRaw.h"
-#endif
+#include "WatchDog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -160,13 +156,10 @@ bool MainApp::init()
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
     // Basic, HBController and ChipID are not part of this build.
-#ifdef RMX_HAVE_BOARD
     auto* board = new Board;
     AppletInstances::board = board;
     if (!addApplet(board, board->windowTitle()))
         return false;
-#endif
-#ifdef RMX_HAVE_CHIP
     auto* spiController = new SpiController;
     AppletInstances::spiController = spiController;
     if (!addApplet(spiController, spiController->windowTitle()))
@@ -175,13 +168,10 @@ bool MainApp::init()
     AppletInstances::spiRaw = spiRaw;
     if (!addApplet(spiRaw, spiRaw->windowTitle()))
         return false;
-#endif
-#ifdef RMX_HAVE_BOARD
     auto* watchDog = new WatchDog;
     AppletInstances::watchDog = watchDog;
     if (!addApplet(watchDog, watchDog->windowTitle()))
         return false;
-#endif
 
     m_splash->step(tr("Connecting the board link"));
     createBoardLink();
@@ -453,7 +443,6 @@ bool MainApp::loadConfig(const QString& fileName, QString* message)
     if (!m_board || !m_board->isConnected()) {
         text = tr("Please connect board before loading configuration registers");
     } else {
-#if defined(RMX_HAVE_BOARD) && defined(RMX_HAVE_CHIP)
         const ConfigLoader::Result parsed = ConfigLoader::load(fileName);
         auto* board = static_cast<Board*>(AppletInstances::board);
         Applet* spi = AppletInstances::spiController;
@@ -487,10 +476,6 @@ bool MainApp::loadConfig(const QString& fileName, QString* message)
                            .arg(failed.join(QLatin1String(", ")));
             }
         }
-#else
-        Q_UNUSED(fileName);
-        text = tr("The Board and SpiController windows are needed to load a configuration");
-#endif
     }
     emit signal_log(ok ? InfoLog : ErrorLog, text);
     if (message)

@@ -3,10 +3,7 @@
 #include "Applet.h"
 #include "MdiArea.h"
 
-#if __has_include("AppletHelper.h")
 #include "AppletHelper.h"
-#define RMX_HAVE_APPLET_HELPER 1
-#endif
 
 #include <QAction>
 #include <QApplication>
@@ -190,13 +187,9 @@ void MainWindow::showAppletHelp()
         QMessageBox::information(this, windowTitle(), tr("No applet window is active"));
         return;
     }
-#ifdef RMX_HAVE_APPLET_HELPER
     auto* helper = new AppletHelper(applet, this);
     helper->setAttribute(Qt::WA_DeleteOnClose);
     helper->show();
-#else
-    QMessageBox::information(this, windowTitle(), tr("No help window available"));
-#endif
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -202,6 +202,13 @@ void TestE2ePipe::boardLostDuringRequestAnswersErrWithinTimeout()
     // Board requests fail now; the program itself goes on serving.
     QTRY_COMPARE_WITH_TIMEOUT(request("get\tSpiController.CR2[3:0]"), QByteArray("err\n"), 8000);
     QVERIFY(request("get\tversion").startsWith('s'));
+
+    // A new board opens again; the loss has cleared the chip register images.
+    QVERIFY(startBoard());
+    QCOMPARE(request("run\topen\ts" + m_device.toLocal8Bit(), 15000), QByteArray("i1\n"));
+    QCOMPARE(request("get\tSpiController.CR2[3:0]"), QByteArray("i0\n"));
+    QCOMPARE(request("run\tclose"), QByteArray("i1\n"));
+    QCOMPARE(request("get\tSpiController.CR2[3:0]"), QByteArray("err\n"));
 }
 
 void TestE2ePipe::shutdownEndsTheProgram()

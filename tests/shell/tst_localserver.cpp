@@ -124,6 +124,7 @@ private slots:
     void heldRequestsWaitAndKeepTheirOrder();
     void secondServerOnSameNameIsRefused();
     void staleNameIsTakenOver();
+    void pipeIsOpenOnlyToItsUser();
 
 private:
     std::unique_ptr<Handler> m_handler;
@@ -356,6 +357,19 @@ void TestLocalServer::staleNameIsTakenOver()
     QCOMPARE(c.lines(1), QList<QByteArray>{"sB.x\n"});
 #else
     QSKIP("stale socket files exist only on Unix");
+#endif
+}
+
+void TestLocalServer::pipeIsOpenOnlyToItsUser()
+{
+#ifdef Q_OS_UNIX
+    const QFileInfo socketFile(QDir(QDir::tempPath()).absoluteFilePath(m_name));
+    QVERIFY(socketFile.exists());
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QCOMPARE(socketFile.permissions() & others, QFile::Permissions());
+#else
+    QSKIP("checked through the file mode on Unix");
 #endif
 }
 

@@ -8,9 +8,7 @@
 #include "MainWindow.h"
 #include "SimulatedBoard.h"
 
-#ifdef RMX_HAVE_BOARD
 #include "Board.h"
-#endif
 
 #include <QAction>
 #include <QDir>
@@ -104,17 +102,7 @@ void TestMainApp::appletsAreCreatedInOrderWithShortcuts()
     QStringList names;
     for (Applet* a : m_app->applets())
         names << a->objectName();
-    QStringList expected{QStringLiteral("Logs")};
-#ifdef RMX_HAVE_BOARD
-    expected << QStringLiteral("Board");
-#endif
-#ifdef RMX_HAVE_CHIP
-    expected << QStringLiteral("SpiController") << QStringLiteral("SpiRaw");
-#endif
-#ifdef RMX_HAVE_BOARD
-    expected << QStringLiteral("WatchDog");
-#endif
-    QCOMPARE(names, expected);
+    QCOMPARE(names, (QStringList{"Logs", "Board", "SpiController", "SpiRaw", "WatchDog"}));
 
     QCOMPARE(AppletInstances::logs, m_app->applets().at(0));
     QCOMPARE(AppletInstances::controlBoard, m_app->controlBoard());
@@ -213,11 +201,9 @@ void TestMainApp::scriptingNeedsAKnownAppletAndABoard()
     QVERIFY(!m_app->set(QStringLiteral(".x"), 1));
     QVERIFY(!m_app->set(QStringLiteral("Logs."), 1));
     QVERIFY(!m_app->set(QStringLiteral("nodot"), 1));
-#ifdef RMX_HAVE_CHIP
     QVERIFY(m_app->set(QStringLiteral("SpiController.CR2[3:0]"), qlonglong(9)));
     QCOMPARE(m_app->get(QStringLiteral("SpiController.CR2[3:0]")).toUInt(), 9u);
     QVERIFY(!m_app->set(QStringLiteral("SpiController.NoRegister[3:0]"), qlonglong(9)));
-#endif
 }
 
 void TestMainApp::ownNamesAreServed_data()
@@ -287,7 +273,6 @@ void TestMainApp::configurationNeedsABoard()
 
 void TestMainApp::configurationLoadsIntoBoardAndSpiController()
 {
-#if defined(RMX_HAVE_BOARD) && defined(RMX_HAVE_CHIP)
     QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
     m_app->controlBoard()->simulatedBoard()->clearReceivedLines();
     auto* board = static_cast<Board*>(AppletInstances::board);
@@ -309,14 +294,10 @@ void TestMainApp::configurationLoadsIntoBoardAndSpiController()
     QCOMPARE(spi->getValue(QStringLiteral("CR10A[10:0]"), key).toUInt(), 7u);
     // Loading only stores: the user sends with the Board window's button.
     QVERIFY(m_app->controlBoard()->simulatedBoard()->receivedLines().isEmpty());
-#else
-    QSKIP("needs the Board and SpiController applets");
-#endif
 }
 
 void TestMainApp::faultyConfigurationChangesNothing()
 {
-#if defined(RMX_HAVE_BOARD) && defined(RMX_HAVE_CHIP)
     QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
     auto* board = static_cast<Board*>(AppletInstances::board);
     Applet* spi = AppletInstances::spiController;
@@ -334,9 +315,6 @@ void TestMainApp::faultyConfigurationChangesNothing()
     QCOMPARE(board->getValue(QStringLiteral("UCR6A[10:0]"), key).toUInt(), 0x11u);
     QCOMPARE(spi->getValue(QStringLiteral("CR6A[10:0]"), key).toUInt(), 0x11u);
     QVERIFY(!errorEntries().isEmpty());
-#else
-    QSKIP("needs the Board and SpiController applets");
-#endif
 }
 
 QTEST_MAIN(TestMainApp)

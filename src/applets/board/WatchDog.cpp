@@ -25,7 +25,7 @@ Register WDTimeout("WDTimeout=0#;", "WDTimeout");
 // Service routine period in ms.
 Variable WDTime(20, "WDTime", "WDservice routine period", 1, 1000);
 
-// The board's own start-up default, sent on every connection.
+// Period sent on every connection, whatever WDTime holds.
 constexpr int DefaultRoutinePeriodMs = 20;
 
 const QString HelpSetRoutineTime = QStringLiteral("Sets WD repeat period");
