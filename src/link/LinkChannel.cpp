@@ -62,12 +62,6 @@ bool LinkChannel::waitLine(quint64* seen, Clock::time_point deadline)
     return arrived;
 }
 
-void LinkChannel::setWorkerContext(QObject* context)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_worker = context;
-}
-
 void LinkChannel::reset()
 {
     tx.reset();

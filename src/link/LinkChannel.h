@@ -2,7 +2,6 @@
 
 #include "RingBuffer.h"
 
-#include <QMetaObject>
 #include <QString>
 #include <QtGlobal>
 
@@ -10,8 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-
-class QObject;
 
 // What the GUI thread and the serial worker share: the two rings and the wake-ups.
 // The GUI thread produces into tx and consumes rx; the worker the other way round.
@@ -28,8 +25,8 @@ public:
     // Set by the GUI thread before it queues a new command, so the worker drops a
     // half-received line that cannot belong to the new answer.
     std::atomic<bool> dropPartialLine{false};
-    // True while a wake-up of the worker is queued and not yet taken; saves posting
-    // one per line. Both sides swap it (acq_rel) so the worker sees the bytes.
+    // True while a wake-up of the worker is pending and not yet taken; saves one
+    // per line. Both sides swap it (acq_rel) so the worker sees the bytes.
     std::atomic<bool> wakePending{false};
 
     // Called by the worker once the port is open (ok) or could not be opened.
@@ -48,11 +45,6 @@ public:
     quint64 lineCount() const;
     bool waitLine(quint64* seen, Clock::time_point deadline);
 
-    // The worker's event-loop context, for waking it when tx gets bytes. Null while
-    // no worker runs.
-    void setWorkerContext(QObject* context);
-    template <typename F> void postToWorker(F&& function);
-
     void reset();
 
 private:
@@ -62,12 +54,4 @@ private:
     bool m_lost = false;
     int m_open = 0; // 0 pending, 1 open, -1 failed
     QString m_openError;
-    QObject* m_worker = nullptr;
 };
-
-template <typename F> void LinkChannel::postToWorker(F&& function)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_worker)
-        QMetaObject::invokeMethod(m_worker, std::forward<F>(function), Qt::QueuedConnection);
-}

@@ -2,9 +2,16 @@
 
 #include "LinkChannel.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QSerialPort>
-#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcLink, "rmx.link")
 
@@ -14,67 +21,69 @@ constexpr char ACK = 0x06;
 constexpr char NAK = 0x15;
 constexpr int EnqTries = 3;
 
-bool isFatal(QSerialPort::SerialPortError error)
+qint64 monotonicMs()
 {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-    case QSerialPort::PermissionError:
-    case QSerialPort::OpenError:
-    case QSerialPort::NotOpenError:
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-        return true;
-    default:
-        return false;
-    }
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(strerror(error));
 }
 } // namespace
 
 SerialWorker::SerialWorker(LinkChannel* channel, const QString& portName, int baudRate,
                            int keepAliveMs, QObject* parent)
     : QThread(parent), m_channel(channel), m_portName(portName), m_keepAliveMs(keepAliveMs),
-      m_baudRate(baudRate)
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_baudRate(baudRate)
 {
 }
 
 SerialWorker::~SerialWorker()
 {
     stop(2000);
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void SerialWorker::signalWake()
+{
+    const quint64 one = 1;
+    // A full counter (never in practice) still leaves the descriptor readable.
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
 }
 
 void SerialWorker::wake()
 {
     if (!m_channel->wakePending.exchange(true, std::memory_order_acq_rel))
-        m_channel->postToWorker([this] { drainTransmit(); });
+        signalWake();
 }
 
 void SerialWorker::sendControl(const QByteArray& bytes)
 {
-    m_channel->postToWorker([this, bytes] {
-        if (m_port && m_port->isOpen()) {
-            m_port->write(bytes);
-            m_port->flush();
-        }
-    });
+    {
+        std::lock_guard<std::mutex> lock(m_controlMutex);
+        m_control += bytes;
+    }
+    signalWake();
 }
 
 void SerialWorker::setBaudRate(int baud)
 {
     m_baudRate.store(baud);
-    m_channel->postToWorker([this, baud] {
-        if (m_port && m_port->isOpen() && !m_port->setBaudRate(baud))
-            emit linkLog(-1000, QStringLiteral("Cannot set %1 baud on %2: %3")
-                                    .arg(baud)
-                                    .arg(m_portName, m_port->errorString()));
-    });
+    m_baudChanged.store(true);
+    signalWake();
 }
 
 bool SerialWorker::stop(int timeoutMs)
 {
+    m_stop.store(true);
+    if (m_wakeFd >= 0)
+        signalWake();
     if (!isRunning())
         return true;
-    quit();
     if (wait(QDeadlineTimer(timeoutMs)))
         return true;
     qCWarning(lcLink) << "port thread did not end within" << timeoutMs << "ms";
@@ -83,7 +92,6 @@ bool SerialWorker::stop(int timeoutMs)
 
 void SerialWorker::run()
 {
-    QObject context;
     QSerialPort port;
     port.setPortName(m_portName);
     port.setBaudRate(m_baudRate.load());
@@ -91,6 +99,10 @@ void SerialWorker::run()
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
+    if (m_wakeFd < 0) {
+        m_channel->reportOpen(false, QStringLiteral("no wake-up descriptor: %1").arg(systemError(errno)));
+        return;
+    }
     if (!port.open(QIODevice::ReadWrite)) {
         m_channel->reportOpen(false, port.errorString());
         return;
@@ -101,85 +113,149 @@ void SerialWorker::run()
     port.clearError();
     // Whatever waited in the driver belongs to an earlier session.
     port.clear();
-
-    QTimer keepAlive;
-    keepAlive.setTimerType(Qt::PreciseTimer);
-    keepAlive.setInterval(m_keepAliveMs);
-    m_port = &port;
-    m_keepAlive = &keepAlive;
-    m_context = &context;
-
-    connect(&port, &QSerialPort::readyRead, &context, [this] { onReadyRead(); });
-    connect(&port, &QSerialPort::errorOccurred, &context,
-            [this](QSerialPort::SerialPortError error) {
-                if (error == QSerialPort::NoError || !m_port)
-                    return;
-                const QString text = m_port->errorString();
-                if (isFatal(error)) {
-                    lose(QStringLiteral("Port error on %1: %2").arg(m_portName, text));
-                } else if (error != QSerialPort::UnsupportedOperationError &&
-                           error != QSerialPort::TimeoutError) {
-                    emit linkLog(-1000, QStringLiteral("Port error on %1: %2").arg(m_portName, text));
-                    m_port->clearError();
-                }
-            });
-    connect(&keepAlive, &QTimer::timeout, &context, [this] { onKeepAlive(); });
-    if (m_keepAliveMs > 0)
-        keepAlive.start();
-
-    m_channel->setWorkerContext(&context);
+    m_fd = int(port.handle());
+    m_quietSinceMs = monotonicMs();
     m_channel->reportOpen(true, QString());
-    // Bytes queued before the context was known are written now.
-    drainTransmit();
-    exec();
 
-    m_channel->setWorkerContext(nullptr);
-    keepAlive.stop();
-    if (port.isOpen())
-        port.close();
-    m_port = nullptr;
-    m_keepAlive = nullptr;
-    m_context = nullptr;
+    loop(port);
+
+    m_fd = -1;
+    port.close();
+}
+
+void SerialWorker::loop(QSerialPort& port)
+{
+    char buffer[4096];
+    // Bytes queued before the thread got here.
+    drainTransmit();
+    while (!m_stop.load() && !m_gone) {
+        int timeoutMs = -1;
+        if (m_keepAliveMs > 0) {
+            const qint64 now = monotonicMs();
+            if (keepAliveDue(now))
+                continue;
+            timeoutMs = int(std::max<qint64>(0, m_quietSinceMs + m_keepAliveMs - now));
+        }
+        pollfd fds[2] = {{m_fd, short(POLLIN | (m_pending.isEmpty() ? 0 : POLLOUT)), 0},
+                         {m_wakeFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            lose(QStringLiteral("Port wait failed on %1: %2").arg(m_portName, systemError(errno)));
+            break;
+        }
+        if (fds[1].revents & POLLIN) {
+            quint64 count;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+            if (m_stop.load())
+                break;
+            if (m_baudChanged.exchange(false)) {
+                const int baud = m_baudRate.load();
+                if (!port.setBaudRate(baud))
+                    emit linkLog(-1000, QStringLiteral("Cannot set %1 baud on %2: %3")
+                                            .arg(baud)
+                                            .arg(m_portName, port.errorString()));
+            }
+            QByteArray control;
+            {
+                std::lock_guard<std::mutex> lock(m_controlMutex);
+                control.swap(m_control);
+            }
+            if (!control.isEmpty() && !writeBytes(control.constData(), control.size()))
+                break;
+            drainTransmit();
+        }
+        const short events = fds[0].revents;
+        if (events & POLLIN) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n > 0) {
+                received(buffer, n);
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                lose(QStringLiteral("Port error on %1: %2")
+                         .arg(m_portName, n == 0 ? QStringLiteral("device closed")
+                                                 : systemError(errno)));
+                break;
+            }
+        } else if (events & (POLLERR | POLLHUP | POLLNVAL)) {
+            lose(QStringLiteral("Port error on %1: the device is gone").arg(m_portName));
+            break;
+        }
+        if ((events & POLLOUT) && !flushPending())
+            break;
+    }
 }
 
 void SerialWorker::drainTransmit()
 {
     m_channel->wakePending.exchange(false, std::memory_order_acq_rel);
-    if (!m_port || !m_port->isOpen())
+    if (m_gone)
         return;
     if (m_channel->dropPartialLine.exchange(false)) {
         m_line.clear();
         m_discarding = false;
     }
     char buffer[RingBuffer::DefaultCapacity];
-    bool wrote = false;
     while (qsizetype n = m_channel->tx.read(buffer, sizeof buffer)) {
-        if (m_port->write(buffer, n) != n) {
-            lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, m_port->errorString()));
+        if (!writeBytes(buffer, n))
             return;
-        }
-        wrote = true;
     }
-    if (wrote)
-        m_port->flush();
 }
 
-void SerialWorker::onReadyRead()
+bool SerialWorker::writeBytes(const char* data, qsizetype size)
 {
-    if (m_gone)
-        return;
-    const QByteArray data = m_port->readAll();
-    if (data.isEmpty())
-        return;
+    if (!m_pending.isEmpty()) {
+        m_pending.append(data, size);
+        return true;
+    }
+    const ssize_t n = ::write(m_fd, data, size_t(size));
+    if (n == size)
+        return true;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, systemError(errno)));
+        return false;
+    }
+    const qsizetype done = std::max<qsizetype>(n, 0);
+    m_pending.append(data + done, size - done);
+    return true;
+}
+
+bool SerialWorker::flushPending()
+{
+    const ssize_t n = ::write(m_fd, m_pending.constData(), size_t(m_pending.size()));
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, systemError(errno)));
+        return false;
+    }
+    if (n > 0)
+        m_pending.remove(0, n);
+    return true;
+}
+
+bool SerialWorker::keepAliveDue(qint64 nowMs)
+{
+    if (nowMs - m_quietSinceMs < m_keepAliveMs)
+        return false;
+    if (m_enqTries >= EnqTries) {
+        lose(QStringLiteral("No keep-alive answer from %1").arg(m_portName));
+        return true;
+    }
+    ++m_enqTries;
+    m_quietSinceMs = nowMs;
+    writeBytes(&ENQ, 1);
+    return true;
+}
+
+void SerialWorker::received(const char* data, qsizetype size)
+{
     m_enqTries = 0;
-    if (m_keepAlive->isActive())
-        m_keepAlive->start();
+    m_quietSinceMs = monotonicMs();
 
     if (m_streaming.load()) {
         // A stream ends with three NAK in a row.
-        for (char c : data)
-            m_nakRun = c == NAK ? m_nakRun + 1 : 0;
-        emit captureData(data);
+        for (qsizetype i = 0; i < size; ++i)
+            m_nakRun = data[i] == NAK ? m_nakRun + 1 : 0;
+        emit captureData(QByteArray(data, size));
         if (m_nakRun >= 3) {
             m_nakRun = 0;
             m_streaming.store(false);
@@ -191,7 +267,8 @@ void SerialWorker::onReadyRead()
     int invalid = 0;
     bool gotLine = false;
     const qsizetype maxLine = m_channel->rx.capacity() - 1;
-    for (char c : data) {
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
         if (c == '\r' || c == '\n') {
             if (m_discarding) {
                 m_discarding = false;
@@ -205,7 +282,7 @@ void SerialWorker::onReadyRead()
                 m_line.clear();
             }
         } else if (c == ACK) {
-            // keep-alive answer, already counted above
+            // keep-alive answer; any byte counts as a sign of life
         } else if ((c >= 0x20 && c < 0x7f) || c == '\t') {
             if (m_discarding)
                 continue;
@@ -229,27 +306,11 @@ void SerialWorker::onReadyRead()
         m_channel->notifyLine();
 }
 
-void SerialWorker::onKeepAlive()
-{
-    if (m_enqTries >= EnqTries) {
-        lose(QStringLiteral("No keep-alive answer from %1").arg(m_portName));
-        return;
-    }
-    ++m_enqTries;
-    m_port->write(&ENQ, 1);
-    m_port->flush();
-}
-
 void SerialWorker::lose(const QString& reason)
 {
-    if (!m_port || m_gone)
+    if (m_gone)
         return;
     m_gone = true;
-    m_keepAlive->stop();
-    m_channel->setWorkerContext(nullptr);
     m_channel->notifyLost();
-    if (m_port->isOpen())
-        m_port->close();
     emit linkLost(reason);
-    quit();
 }

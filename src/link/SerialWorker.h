@@ -5,16 +5,18 @@
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class LinkChannel;
 class QSerialPort;
-class QTimer;
 
 // The thread that owns the serial port. It moves bytes from the transmit ring to
-// the port and assembles received bytes into lines for the receive ring, answers
-// nothing itself but watches the board with the keep-alive (ENQ/ACK). The port and
-// its timer are created and deleted in this thread; the other thread talks to it
-// only through the LinkChannel and the thread-safe functions below.
+// the port, assembles received bytes into lines for the receive ring and watches
+// the board with the keep-alive (ENQ/ACK). QSerialPort opens, sets up and closes
+// the device in this thread; the bytes themselves go through one poll() loop on the
+// device and a wake-up descriptor, so a command or an answer costs no event-loop
+// round. Other threads talk to it only through the LinkChannel and the thread-safe
+// functions below.
 class SerialWorker : public QThread
 {
     Q_OBJECT
@@ -23,13 +25,13 @@ public:
                  QObject* parent = nullptr);
     ~SerialWorker() override;
 
-    // Thread-safe: ask the worker to write the transmit ring now.
+    // Thread-safe: the transmit ring has bytes.
     void wake();
-    // Thread-safe: raw control bytes (board reset, end of stream).
+    // Thread-safe: raw control bytes (board reset).
     void sendControl(const QByteArray& bytes);
     void setBaudRate(int baud);
     void setStreaming(bool on) { m_streaming.store(on); }
-    // Closes the port and ends the thread; waits at most timeoutMs.
+    // Ends the thread (closing the port); waits at most timeoutMs.
     bool stop(int timeoutMs);
 
 signals:
@@ -43,25 +45,33 @@ protected:
     void run() override;
 
 private:
+    void loop(QSerialPort& port);
+    void signalWake();
     void drainTransmit();
-    void onReadyRead();
-    void onKeepAlive();
-    void receiveLine();
+    bool writeBytes(const char* data, qsizetype size);
+    bool flushPending();
+    void received(const char* data, qsizetype size);
+    bool keepAliveDue(qint64 nowMs);
     void lose(const QString& reason);
 
     LinkChannel* const m_channel;
     const QString m_portName;
     const int m_keepAliveMs;
+    int m_wakeFd = -1;
     std::atomic<int> m_baudRate;
+    std::atomic<bool> m_baudChanged{false};
     std::atomic<bool> m_streaming{false};
+    std::atomic<bool> m_stop{false};
+    std::mutex m_controlMutex;
+    QByteArray m_control; // guarded by m_controlMutex
 
     // Worker-thread state.
-    QSerialPort* m_port = nullptr;
-    QTimer* m_keepAlive = nullptr;
-    QObject* m_context = nullptr;
+    int m_fd = -1;
+    QByteArray m_pending; // bytes the device did not take yet
     QByteArray m_line;
     bool m_discarding = false;
+    bool m_gone = false;
     int m_enqTries = 0;
     int m_nakRun = 0;
-    bool m_gone = false;
+    qint64 m_quietSinceMs = 0; // last byte received or ENQ sent
 };

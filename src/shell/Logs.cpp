@@ -2,46 +2,33 @@
 
 #include "ShellLog.h"
 
+#include "ui_logs.h"
+
 #include <QCheckBox>
 #include <QDir>
-#include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTime>
-#include <QVBoxLayout>
 
-Logs::Logs(QWidget* parent)
-    : Applet(parent), m_list(new QListWidget(this)), m_save(new QCheckBox(tr("Save"), this)),
-      m_clear(new QPushButton(tr("Clear"), this)), m_startDate(QDate::currentDate())
+Logs::Logs(QWidget* parent) : Applet(parent), m_ui(new Ui_Logs), m_startDate(QDate::currentDate())
 {
-    setObjectName(QStringLiteral("Logs"));
-    setWindowTitle(tr("Log"));
-    m_list->setObjectName(QStringLiteral("lwLog"));
-    m_list->setUniformItemSizes(true);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_save->setObjectName(QStringLiteral("cbSave"));
-    m_save->setToolTip(tr("Append the shown entries to the daily log file"));
-    m_clear->setObjectName(QStringLiteral("pbClear"));
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_save);
-    buttons->addStretch(1);
-    buttons->addWidget(m_clear);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->addWidget(m_list, 1);
-    layout->addLayout(buttons);
-
-    connect(m_clear, &QPushButton::clicked, this, &Logs::clear);
-    connect(m_save, &QCheckBox::toggled, this, [this](bool on) {
+    m_ui->setupUi(this);
+    connect(m_ui->pbClear, &QPushButton::clicked, this, &Logs::clear);
+    connect(m_ui->cbSave, &QCheckBox::toggled, this, [this](bool on) {
         if (!setSaving(on))
-            m_save->setChecked(false);
+            m_ui->cbSave->setChecked(false);
     });
 }
 
 Logs::~Logs()
 {
     m_file.close();
+    delete m_ui;
+}
+
+QListWidget* Logs::entryList() const
+{
+    return m_ui->lwLog;
 }
 
 QColor Logs::colorForType(int type)
@@ -74,8 +61,8 @@ bool Logs::setSaving(bool on)
 {
     if (!on) {
         m_file.close();
-        if (m_save->isChecked())
-            m_save->setChecked(false);
+        if (m_ui->cbSave->isChecked())
+            m_ui->cbSave->setChecked(false);
         return true;
     }
     if (m_file.isOpen())
@@ -87,14 +74,14 @@ bool Logs::setSaving(bool on)
             tr("Cannot write the log file %1: %2").arg(m_file.fileName(), m_file.errorString()));
         return false;
     }
-    if (!m_save->isChecked())
-        m_save->setChecked(true);
+    if (!m_ui->cbSave->isChecked())
+        m_ui->cbSave->setChecked(true);
     return true;
 }
 
 void Logs::clear()
 {
-    m_list->clear();
+    m_ui->lwLog->clear();
 }
 
 QVariant Logs::runFunction(const QString& name, const QVariant& args)
@@ -119,17 +106,17 @@ void Logs::slot_addLog(int type, QString text)
     auto* item = new QListWidgetItem(time + QLatin1Char(' ') + shown);
     item->setForeground(colorForType(type));
     item->setData(Qt::UserRole, type);
-    m_list->addItem(item);
-    while (m_list->count() > MaxEntries)
-        delete m_list->takeItem(0);
-    m_list->scrollToBottom();
+    m_ui->lwLog->addItem(item);
+    while (m_ui->lwLog->count() > MaxEntries)
+        delete m_ui->lwLog->takeItem(0);
+    m_ui->lwLog->scrollToBottom();
 
     if (m_file.isOpen()) {
         const QByteArray line = fileLine(type, time, shown).toUtf8();
         if (m_file.write(line) != line.size() || !m_file.flush()) {
             const QString why = m_file.errorString();
             m_file.close();
-            m_save->setChecked(false);
+            m_ui->cbSave->setChecked(false);
             slot_addLog(-1, tr("Writing the log file failed, saving stopped: %1").arg(why));
         }
     }

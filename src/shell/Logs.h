@@ -6,9 +6,8 @@
 #include <QDate>
 #include <QFile>
 
-class QCheckBox;
 class QListWidget;
-class QPushButton;
+class Ui_Logs;
 
 // The log window. Errors (negative types) are always shown; other entries only while
 // communication logging is on. With "Save" ticked, shown entries are also appended to
@@ -32,7 +31,7 @@ public:
     QString logFilePath() const;
     void setLogDirectory(const QString& directory) { m_directory = directory; }
 
-    QListWidget* entryList() const { return m_list; }
+    QListWidget* entryList() const;
     void clear();
 
 public slots:
@@ -40,9 +39,7 @@ public slots:
     void slot_addLog(int type, QString text) override;
 
 private:
-    QListWidget* m_list;
-    QCheckBox* m_save;
-    QPushButton* m_clear;
+    Ui_Logs* m_ui;
     QFile m_file;
     QDate m_startDate;
     QString m_directory;

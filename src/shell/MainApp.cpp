@@ -74,6 +74,7 @@ bool MainApp::startServer()
         const LocalServer::ListenResult result = m_server->listen(name);
         if (result == LocalServer::ListenResult::Listening)
             break;
+        m_splash->hide(); // it would stand over the question
         if (result == LocalServer::ListenResult::Failed) {
             QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
                                   m_server->errorString() + tr("\nThe program ends."));
@@ -95,6 +96,7 @@ bool MainApp::startServer()
         }
     }
     m_pipeName = name;
+    m_splash->show();
     return true;
 }
 
@@ -102,6 +104,7 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
 {
     if (m_applets.size() >= MaxApplets) {
         applet->setParent(m_window); // goes with the window
+        m_splash->hide();
         QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
                               tr("Too many applets.\nThe program ends."));
         return false;
@@ -115,6 +118,7 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
     }
     m_splash->step(tr("Setting up %1").arg(applet->objectName()));
     if (!applet->setup()) {
+        m_splash->hide();
         QMessageBox::critical(
             nullptr, QString::fromLatin1(ChipName),
             tr("Setting up the %1 window failed.\nThe program ends.").arg(applet->objectName()));
@@ -131,7 +135,7 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
 
 bool MainApp::init()
 {
-    m_splash->setSteps(12);
+    m_splash->setSteps(8); // pipe, window, five applets, link
     m_splash->show();
     m_splash->step(tr("Starting the scripting pipe"));
     if (!startServer())
