@@ -404,7 +404,8 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
         if (applet && m_board->isConnected())
             result = applet->runFunction(inner, args);
     } else if (name == QLatin1String("open")) {
-        result = openBoard(args.toString().trimmed());
+        if (openBoard(args.toString().trimmed()))
+            result = true;
     } else if (name == QLatin1String("close")) {
         closeBoard();
         result = true;
@@ -430,11 +431,8 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
         if (oneLine && m_board->isConnected() && m_board->send(line + '\n', &answer))
             result = QString::fromUtf8(answer).trimmed();
     }
-    if (!result.isValid() || (result.typeId() == QMetaType::Bool && !result.toBool())) {
+    if (!result.isValid())
         error(QStringLiteral("Error RUN:%1").arg(name));
-        if (!result.isValid())
-            result = false;
-    }
     return result;
 }
 

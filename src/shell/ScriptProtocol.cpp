@@ -131,10 +131,9 @@ QByteArray answer(const QByteArray& line, ScriptHandler& handler)
         QVariant args = QString();
         if (fields.size() > 3 || (fields.size() == 3 && !parseTyped(fields.at(2), &args)))
             return Err;
+        // A command's false result is an answer ("i0"), not a failed request: some
+        // commands run and still report false.
         const QVariant result = handler.scriptRun(name, args);
-        // Commands report success as a bool: a false result is a failed request.
-        if (result.typeId() == QMetaType::Bool && !result.toBool())
-            return Err;
         QByteArray text;
         return formatTyped(result, &text) ? text + '\n' : Err;
     }

@@ -145,8 +145,8 @@ void TestScriptProtocol::requestsAnswer_data()
                                      << "run Board.setForward1 QString ";
     QTest::newRow("run typed argument") << QByteArray("run\topen\ts/dev/pts/3")
                                         << QByteArray("i1\n") << "run open QString /dev/pts/3";
-    QTest::newRow("run false is err")
-        << QByteArray("run\tBoard.nothing") << QByteArray("err\n") << "run Board.nothing QString ";
+    QTest::newRow("run false answers i0")
+        << QByteArray("run\tBoard.nothing") << QByteArray("i0\n") << "run Board.nothing QString ";
     QTest::newRow("run text result") << QByteArray("run\twrite\tsget VER") << QByteArray("sV1.0\n")
                                      << "run write QString get VER";
 }
