@@ -224,6 +224,8 @@ void MainApp::start()
         action->setChecked(true);
     }
     m_window->addDockWidget(Qt::BottomDockWidgetArea, dock);
+    // A short log strip leaves the document area room for the Board window.
+    m_window->resizeDocks({dock}, {150}, Qt::Vertical);
     for (Applet* applet : qAsConst(m_documentApplets))
         m_window->mdiArea()->addApplet(applet);
     for (Applet* applet : qAsConst(m_applets))
@@ -295,6 +297,21 @@ void MainApp::activateApplets()
 {
     for (Applet* applet : qAsConst(m_applets))
         applet->activate();
+    showWindowsOfLastSession();
+}
+
+// Without a saved layout, the windows a user had open come back when the board does;
+// the first connection opens the Board window, the one most sessions start with.
+void MainApp::showWindowsOfLastSession()
+{
+    if (!m_everConnected && AppletInstances::board)
+        m_windowsToRestore = {AppletInstances::board};
+    m_everConnected = true;
+    for (Applet* applet : qAsConst(m_documentApplets)) {
+        if (m_windowsToRestore.contains(applet) && applet->isActive())
+            applet->showWindow();
+    }
+    m_windowsToRestore.clear();
 }
 
 void MainApp::deactivateApplets()
@@ -303,8 +320,11 @@ void MainApp::deactivateApplets()
         if (applet == m_logs || !applet->isActive())
             continue;
         applet->deactivate();
-        if (QWidget* container = applet->container())
+        if (QWidget* container = applet->container()) {
+            if (container->isVisible())
+                m_windowsToRestore.insert(applet);
             container->hide();
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include "ScriptProtocol.h"
 
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -89,6 +90,7 @@ private:
     void createBoardLink();
     void onConnected();
     void onDisconnected();
+    void showWindowsOfLastSession();
     void loadConfigInteractive();
     void error(const QString& text);
 
@@ -104,5 +106,7 @@ private:
     Logs* m_logs = nullptr;
     QList<Applet*> m_applets;
     QList<Applet*> m_documentApplets;
+    QSet<Applet*> m_windowsToRestore;
+    bool m_everConnected = false;
     bool m_ready = false;
 };

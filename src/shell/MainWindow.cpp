@@ -49,7 +49,7 @@ MainWindow::MainWindow(QWidget* parent)
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("RMX4218"));
     setCentralWidget(m_mdi);
-    resize(1200, 800);
+    resize(1280, 960);
 
     m_port->setObjectName(QStringLiteral("cmPort"));
     m_port->setEditable(true);

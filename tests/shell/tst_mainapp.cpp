@@ -140,6 +140,7 @@ void TestMainApp::connectActivatesAndCloseDeactivates()
         QVERIFY(a->windowAction()->isEnabled());
     }
     QVERIFY(!m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+    QVERIFY2(AppletInstances::board->container()->isVisible(), "the first connection shows Board");
     QVERIFY2(!m_app->openBoard(QStringLiteral("mockup")), "a second open is refused");
 
     Applet* shown = m_app->applets().size() > 1 ? m_app->applets().at(1) : nullptr;
@@ -159,6 +160,12 @@ void TestMainApp::connectActivatesAndCloseDeactivates()
         QVERIFY(!shown->container()->isVisible());
     QVERIFY(m_app->logs()->isActive());
     QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+
+    // Reconnecting brings back the windows that were open.
+    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+    if (shown)
+        QVERIFY(shown->container()->isVisible());
+    m_app->closeBoard();
 }
 
 void TestMainApp::linkLossDeactivatesAndClearsChipImages()

@@ -1,11 +1,63 @@
-#include "ChipTestRig.h"
+// SpiController and SpiRaw on the simulated board (and a script board for bad answers):
+// frames, decoding, chains, failures and the SpiController window.
 
+#include "Applet.h"
+#include "AppletInstances.h"
+#include "CallerKey.h"
+#include "CheckBox.h"
+#include "ChipRegisters.h"
+#include "ComboBox.h"
+#include "ControlBoard.h"
+#include "PushButton.h"
+#include "SimulatedBoard.h"
+#include "SpiController.h"
+#include "SpiRaw.h"
+#include "Variable.h"
+
+#include <QFile>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace ChipRegisters;
 
 namespace {
+// Stands in for the Board and WatchDog applets: records what SpiController asks of them.
+class RecordingApplet : public Applet
+{
+public:
+    QStringList calls;
+    QVariant runFunction(const QString& name, const QVariant&) override
+    {
+        calls << QStringLiteral("run:") + name;
+        return true;
+    }
+    bool setValue(const QString& name, const QVariant& value, quint32) override
+    {
+        calls << QStringLiteral("set:%1=%2").arg(name, value.toString());
+        return true;
+    }
+};
+
+// A board run through the "script" port: echoes "set" lines and answers each
+// "get SPI0CS0DATA" with the next line of answers.txt ("<none>" prints nothing).
+const char* const BoardScript = R"(import os, sys
+path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "answers.txt")
+line = sys.argv[1].strip()
+if line == "get VER":
+    print("VER=SCRIPT-1")
+elif line.startswith("set "):
+    print(line[4:])
+elif line == "get SPI0CS0DATA" and os.path.exists(path):
+    lines = open(path).read().split("\n")
+    open(path, "w").write("\n".join(lines[1:]))
+    if lines[0] != "<none>":
+        print(lines[0])
+)";
+
 QStringList logTexts(const QSignalSpy& spy)
 {
     QStringList texts;
@@ -15,7 +67,15 @@ QStringList logTexts(const QSignalSpy& spy)
 }
 const QString WriteError = QStringLiteral("-1 SpiController:Spi register write error");
 const QString ReadError = QStringLiteral("-1 SpiController:SPI register read error");
+const QString ChainWriteError = QStringLiteral("-1 SpiController:Chain spi register write error");
+const QString ChainReadError = QStringLiteral("-1 SpiController:Chain spi register read error");
 const QStringList StatusNames = {"SR0", "SR1", "SR3", "SR4", "SR5", "SR7"};
+// Answer images with a marker (bit 10 of SR0 clear: no "registers cleared" recovery).
+const QList<Register*> Marked = {&SR0, &SR1, &SR3, &SR4, &SR5, &SR7, &DATA, &NM};
+unsigned marker(const Register* r)
+{
+    return r == &NM ? 1u : 0x1A5u;
+}
 } // namespace
 
 class TestSpiController : public QObject
@@ -23,23 +83,114 @@ class TestSpiController : public QObject
     Q_OBJECT
 
 private:
-    ChipTestRig rig;
+    ControlBoard board;
+    ControlBoard scriptBoard;
+    QTemporaryDir scriptDir;
+    std::unique_ptr<SpiRaw> raw;
+    std::unique_ptr<SpiController> spi;
+
+    SimulatedBoard* sim() const { return board.simulatedBoard(); }
+    QList<int> frames() const
+    {
+        QList<int> out;
+        for (quint16 f : sim()->chipFrames())
+            out << int(f);
+        return out;
+    }
+    unsigned field(const QString& descriptor) const
+    {
+        return spi->getValue(descriptor, CallerKey::External).toUInt();
+    }
+    bool write(const QString& descriptor, unsigned value) const
+    {
+        return spi->setValue(descriptor, value, CallerKey::Internal);
+    }
+    template <typename T> T* child(const char* name) const
+    {
+        return spi->findChild<T*>(QLatin1String(name));
+    }
+    void mark()
+    {
+        for (Register* r : Marked)
+            r->setField(r->name() + QStringLiteral("[]"), marker(r));
+    }
+    bool marked() const
+    {
+        for (const Register* r : Marked)
+            if (r->getField(r->name() + QStringLiteral("[]")) != marker(r))
+                return false;
+        return true;
+    }
+    // Switches to the script board with these answers queued; false without python.
+    bool useScript(const QStringList& answers)
+    {
+        QFile f(scriptDir.filePath(QStringLiteral("answers.txt")));
+        if (!scriptBoard.isConnected() || !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        f.write(answers.join(QLatin1Char('\n')).toUtf8());
+        AppletInstances::controlBoard = &scriptBoard;
+        return true;
+    }
 
 private slots:
-    void initTestCase() { QVERIFY(rig.start()); }
-    void init() { rig.reset(); }
+    void initTestCase()
+    {
+        QVERIFY(board.connectBoard(QStringLiteral("mockup")));
+        AppletInstances::controlBoard = &board;
+        raw = std::make_unique<SpiRaw>();
+        spi = std::make_unique<SpiController>();
+        AppletInstances::spiRaw = raw.get();
+        AppletInstances::spiController = spi.get();
+        QVERIFY(raw->setup() && spi->setup());
+        spi->activate();
+        spi->show();
+        QVERIFY(QTest::qWaitForWindowExposed(spi.get()));
+
+        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+        QFile script(scriptDir.filePath(QStringLiteral("board.py")));
+        if (!python.isEmpty() && script.open(QIODevice::WriteOnly)) {
+            script.write(BoardScript);
+            script.close();
+            scriptBoard.setScript(python, script.fileName());
+            scriptBoard.connectBoard(QStringLiteral("script"));
+        }
+    }
+    void cleanupTestCase()
+    {
+        AppletInstances::spiController = nullptr;
+        AppletInstances::spiRaw = nullptr;
+        AppletInstances::controlBoard = nullptr;
+    }
+    // Power-on images and board, traces cleared.
+    void init()
+    {
+        AppletInstances::controlBoard = &board;
+        spi->runFunction(QStringLiteral("Clear"), QString());
+        for (Register* r :
+             {&CR5A, &CR6A, &CR7A, &CR8A, &CR9A, &CR10A, &SR0, &SR7, &NM, &WD, &ADDR, &DATA})
+            r->setField(r->name() + QStringLiteral("[]"), 0);
+        for (Register* r : {&CR5B, &CR6B, &CR7B, &CR8B, &CR9B, &CR10B})
+            r->setField(r->name() + QStringLiteral("[]"), 0x400);
+        sim()->reset();
+        sim()->clearChipFrames();
+        sim()->clearReceivedLines();
+    }
 
     void commandSendsExactFrames_data();
     void commandSendsExactFrames();
     void answerDecodesIntoStatusRegister_data();
     void answerDecodesIntoStatusRegister();
     void readAllSendsSevenCr0FramesInOneChain();
-    void clearResetsImagesAndSendsNothing();
-    void helpMapAndExactNames();
+    void clearResetsImagesAndHelpMapIsComplete();
     void watchDogAndBoardFollowTheChip();
     void failedTransferLogsAndKeepsStatus_data();
     void failedTransferLogsAndKeepsStatus();
     void failedChainLogsAndEmptiesBuffer();
+    void chainWhoseAnswersStopPartWay();
+    void rawTransferCommand_data();
+    void rawTransferCommand();
+    void rawClockIsSentWhileActive();
+    void windowWritesAndReadsRegisters();
 };
 
 void TestSpiController::commandSendsExactFrames_data()
@@ -47,37 +198,28 @@ void TestSpiController::commandSendsExactFrames_data()
     QTest::addColumn<QStringList>("writes");
     QTest::addColumn<QString>("command");
     QTest::addColumn<QVariant>("args");
-    QTest::addColumn<QList<int>>("frames");
+    QTest::addColumn<QList<int>>("frames"); // empty: refused
 
     const QVariant none = QString();
-    QTest::newRow("WriteCR0") << QStringList{"CR0[HB_EN1]=1", "CR0[SOA]=5"} << "WriteCR0" << none
-                              << QList<int>{0x0281};
     QTest::newRow("WriteCR0 with WD")
         << QStringList{"WD[]=1", "CR0[HB_EN6]=1"} << "WriteCR0" << none << QList<int>{0x0820};
     QTest::newRow("WriteCR1") << QStringList{"CR1[DRV_EN]=1", "CR1[WD_CFG]=1", "CR1[HB_MODE2]=1"}
                               << "WriteCR1" << none << QList<int>{0x1502};
     QTest::newRow("WriteCR2 clears 10:7") << QStringList{"CR2[10:7]=15", "CR2[HB_PWM3]=1"}
                                           << "WriteCR2" << none << QList<int>{0x2004};
-    QTest::newRow("WriteCR3A clears bit 10")
-        << QStringList{"CR3A[PWM5]=2", "CR3A[10]=1"} << "WriteCR3A" << none << QList<int>{0x3200};
     QTest::newRow("WriteCR3B sets 10:4 to 64")
         << QStringList{"CR3B[9:0]=1023"} << "WriteCR3B" << none << QList<int>{0x340F};
-    QTest::newRow("WriteCR3 both halves") << QStringList{"CR3A[PWM1]=1", "CR3B[PWM6]=3"}
-                                          << "WriteCR3" << none << QList<int>{0x3001, 0x3403};
-    QTest::newRow("WriteCR5A clears bit 10")
-        << QStringList{"CR5A[10]=1", "CR5A[BLANK1]=3"} << "WriteCR5A" << none << QList<int>{0x5300};
+    QTest::newRow("WriteCR3 both halves")
+        << QStringList{"CR3A[PWM1]=1", "CR3A[10]=1", "CR3B[PWM6]=3"} << "WriteCR3" << none
+        << QList<int>{0x3001, 0x3403};
     QTest::newRow("WriteCR10B sets bit 10") << QStringList{"CR10B[10]=0", "CR10B[VDS6]=7"}
                                             << "WriteCR10B" << none << QList<int>{0xA780};
     QTest::newRow("WriteCR7 A then B") << QStringList{"CR7A[T_PC3]=3", "CR7B[T_DLY3]=15"}
                                        << "WriteCR7" << none << QList<int>{0x7003, 0x7478};
     QTest::newRow("RequestRead int")
         << QStringList{"CR0[HB_EN2]=1"} << "RequestRead" << QVariant(3) << QList<int>{0x0582};
-    QTest::newRow("RequestRead text")
-        << QStringList{} << "RequestRead" << QVariant("7") << QList<int>{0x0780};
-    QTest::newRow("ReadSR5") << QStringList{} << "ReadSR5" << none << QList<int>{0x0680, 0xD000};
     QTest::newRow("ReadSR0 with WD")
         << QStringList{"WD[]=1"} << "ReadSR0" << none << QList<int>{0x0C00, 0xD800};
-    // Refused: nothing sent, one error logged.
     for (const char* bad : {"8", "-1", "SR3", ""})
         QTest::newRow(qPrintable(QStringLiteral("RequestRead '%1'").arg(bad)))
             << QStringList{} << "RequestRead" << QVariant(bad) << QList<int>{};
@@ -91,13 +233,13 @@ void TestSpiController::commandSendsExactFrames()
     QFETCH(QList<int>, frames);
 
     for (const QString& w : writes)
-        QVERIFY(rig.write(w.section(QLatin1Char('='), 0, 0), w.section('=', 1).toUInt()));
-    QSignalSpy log(rig.spi.get(), &Applet::signal_log);
-    QCOMPARE(rig.spi->runFunction(command, args), QVariant(!frames.isEmpty()));
-    QCOMPARE(rig.frames(), frames);
+        QVERIFY(write(w.section(QLatin1Char('='), 0, 0), w.section(QLatin1Char('='), 1).toUInt()));
+    QSignalSpy log(spi.get(), &Applet::signal_log);
+    QCOMPARE(spi->runFunction(command, args), QVariant(!frames.isEmpty()));
+    QCOMPARE(this->frames(), frames);
     QCOMPARE(log.size(), frames.isEmpty() ? 1 : 0);
     // Each frame travels as a set with "02" and four hex digits, then a get for the answer.
-    const QStringList lines = rig.sim()->receivedLines();
+    const QStringList lines = sim()->receivedLines();
     for (int i = 0; i < frames.size(); ++i) {
         const QString hex = QStringLiteral("%1").arg(frames.at(i), 4, 16, QChar('0')).toUpper();
         QCOMPARE(lines.value(2 * i), QStringLiteral("set SPI0CS0DATA=02") + hex);
@@ -109,7 +251,7 @@ void TestSpiController::answerDecodesIntoStatusRegister_data()
 {
     QTest::addColumn<int>("number");
     QTest::addColumn<int>("bits");
-    QTest::newRow("SR0") << 0 << 0xC01;
+    QTest::newRow("SR0") << 0 << 0x801;
     QTest::newRow("SR1") << 1 << 0x555;
     QTest::newRow("SR3") << 3 << 0xFFF;
     QTest::newRow("SR4") << 4 << 0x800;
@@ -124,164 +266,262 @@ void TestSpiController::answerDecodesIntoStatusRegister()
     QFETCH(int, bits);
     const QString name = QStringLiteral("SR%1").arg(number);
     for (const QString& sr : StatusNames)
-        rig.spi->registerByName(sr)->setField(sr + QStringLiteral("[]"), 0xAAA);
+        spi->registerByName(sr)->setField(sr + QStringLiteral("[]"), 0x2AA);
     // The frame that selects the register is answered with SR0, the next one with the register.
-    rig.sim()->setStatusRegister(0, 0xAAA);
-    rig.sim()->setStatusRegister(number, quint16(bits));
-    rig.sim()->setVariable(QStringLiteral("DIO25"), QStringLiteral("1")); // normal mode
-    QVERIFY(rig.spi->runFunction(QStringLiteral("RequestRead"), number).toBool());
-    QVERIFY(rig.spi->runFunction(QStringLiteral("WriteCR2"), QString()).toBool());
+    sim()->setStatusRegister(0, 0x2AA);
+    sim()->setStatusRegister(number, quint16(bits));
+    sim()->setVariable(QStringLiteral("DIO25"), QStringLiteral("1")); // normal mode
+    QVERIFY(spi->runFunction(QStringLiteral("RequestRead"), number).toBool());
+    QVERIFY(spi->runFunction(QStringLiteral("WriteCR2"), QString()).toBool());
 
-    QCOMPARE(rig.field(QStringLiteral("ADDR[]")), unsigned(number));
-    QCOMPARE(rig.field(QStringLiteral("DATA[]")), unsigned(bits));
-    QCOMPARE(rig.field(QStringLiteral("NM[]")), 1u);
+    QCOMPARE(field(QStringLiteral("ADDR[]")), unsigned(number));
+    QCOMPARE(field(QStringLiteral("DATA[]")), unsigned(bits));
+    QCOMPARE(field(QStringLiteral("NM[]")), 1u);
     for (const QString& sr : StatusNames)
-        QCOMPARE(rig.field(sr + QStringLiteral("[]")), sr == name ? unsigned(bits) : 0xAAAu);
+        QCOMPARE(field(sr + QStringLiteral("[]")), sr == name ? unsigned(bits) : 0x2AAu);
 }
 
 void TestSpiController::readAllSendsSevenCr0FramesInOneChain()
 {
-    rig.write(QStringLiteral("CR0[HB_EN1]"), 1);
-    rig.write(QStringLiteral("CR0[SOA_MODE]"), 1);
+    write(QStringLiteral("CR0[HB_EN1]"), 1);
+    write(QStringLiteral("CR0[SOA_MODE]"), 1);
     const QMap<int, int> status = {{0, 0x201}, {1, 0x111}, {3, 0x333},
                                    {4, 0x444}, {5, 0x015}, {7, 0x777}};
     for (auto it = status.cbegin(); it != status.cend(); ++it)
-        rig.sim()->setStatusRegister(it.key(), quint16(it.value()));
-
-    QSignalSpy log(rig.spi.get(), &Applet::signal_log);
-    QVERIFY(rig.spi->runFunction(QStringLiteral("ReadAll"), QString()).toBool());
+        sim()->setStatusRegister(it.key(), quint16(it.value()));
+    QSignalSpy log(spi.get(), &Applet::signal_log);
+    QVERIFY(spi->runFunction(QStringLiteral("ReadAll"), QString()).toBool());
 
     QList<int> expected;
     QStringList items;
     for (int soa : {0, 1, 3, 4, 5, 7, 0}) {
         expected << (0x401 | (soa << 7));
-        items << QStringLiteral("SPI0CS0DATA=02%1").arg(expected.last(), 4, 16, QChar('0')).toUpper();
+        items
+            << QStringLiteral("SPI0CS0DATA=02%1").arg(expected.last(), 4, 16, QChar('0')).toUpper();
     }
-    QCOMPARE(rig.frames(), expected);
-    const QStringList lines = rig.sim()->receivedLines();
+    QCOMPARE(frames(), expected);
+    const QStringList lines = sim()->receivedLines();
     QCOMPARE(lines.size(), 8);
     QCOMPARE(lines.first(), QStringLiteral("set ") + items.join(QLatin1Char(' ')));
     QCOMPARE(lines.count(QStringLiteral("get SPI0CS0DATA")), 7);
     // Each answer carries the register the frame before it selected: all six refreshed.
     for (auto it = status.cbegin(); it != status.cend(); ++it)
-        QCOMPARE(rig.field(QStringLiteral("SR%1[]").arg(it.key())), unsigned(it.value()));
-    QCOMPARE(rig.spi->chainLength(), 0);
+        QCOMPARE(field(QStringLiteral("SR%1[]").arg(it.key())), unsigned(it.value()));
+    QCOMPARE(spi->chainLength(), 0);
     QVERIFY(log.isEmpty());
 }
 
-void TestSpiController::clearResetsImagesAndSendsNothing()
+void TestSpiController::clearResetsImagesAndHelpMapIsComplete()
 {
-    const QStringList all = rig.spi->parameterNames();
+    const QStringList all = spi->parameterNames();
     for (const QString& name : all)
-        rig.spi->registerByName(name)->setField(name + QStringLiteral("[0]"), 1);
-    QVERIFY(rig.spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
-
+        spi->registerByName(name)->setField(name + QStringLiteral("[0]"), 1);
+    QVERIFY(spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
     const QMap<QString, unsigned> cleared = {{"CR0", 0},     {"CR1", 0}, {"CR2", 0},  {"CR3A", 0},
                                              {"CR3B", 1024}, {"CR4", 0}, {"CR12", 0}, {"CR14", 0},
                                              {"SR1", 0},     {"SR3", 0}, {"SR4", 0},  {"SR5", 0}};
     for (const QString& name : all) {
-        const unsigned value = rig.field(name + QStringLiteral("[]"));
+        const unsigned value = field(name + QStringLiteral("[]"));
         QVERIFY2(cleared.contains(name) ? value == cleared.value(name) : (value & 1),
                  qPrintable(name));
     }
-    QVERIFY(rig.sim()->receivedLines().isEmpty());
-}
-
-void TestSpiController::helpMapAndExactNames()
-{
-    rig.spi->functionHelpMap().clear();
-    QCOMPARE(rig.spi->runFunction(QString(), QString()), QVariant(false));
-    QCOMPARE(rig.spi->runFunction(QStringLiteral("writecr0"), QString()), QVariant(false));
-    QCOMPARE(rig.spi->functionHelpMap().size(), 9 + 18 + 6);
-    QVERIFY(rig.spi->functionHelpMap().contains(QStringLiteral("ReadSR7")));
-    QVERIFY(rig.sim()->receivedLines().isEmpty());
+    spi->functionHelpMap().clear();
+    QCOMPARE(spi->runFunction(QString(), QString()), QVariant(false));
+    QCOMPARE(spi->runFunction(QStringLiteral("writecr0"), QString()), QVariant(false));
+    QCOMPARE(spi->functionHelpMap().size(), 9 + 18 + 6);
+    QVERIFY(sim()->receivedLines().isEmpty());
 }
 
 void TestSpiController::watchDogAndBoardFollowTheChip()
 {
-    RecordingApplet board;
+    RecordingApplet boardApplet;
     RecordingApplet watchDog;
-    AppletInstances::board = &board;
+    AppletInstances::board = &boardApplet;
     AppletInstances::watchDog = &watchDog;
-    rig.write(QStringLiteral("CR1[WD_CFG]"), 1);
-    QVERIFY(rig.spi->runFunction(QStringLiteral("WriteCR1"), QString()).toBool());
-    rig.write(QStringLiteral("CR0[HB_EN1]"), 1);
+    write(QStringLiteral("CR1[WD_CFG]"), 1);
+    QVERIFY(spi->runFunction(QStringLiteral("WriteCR1"), QString()).toBool());
+    write(QStringLiteral("CR0[HB_EN1]"), 1);
 
     // "Registers cleared" is ignored on the simulated board.
-    rig.spi->on_cbSR0_10_stateChanged(Qt::Checked);
-    QVERIFY(board.calls.isEmpty());
-    QCOMPARE(rig.field(QStringLiteral("CR0[]")), 1u);
+    spi->on_cbSR0_10_stateChanged(Qt::Checked);
+    QVERIFY(boardApplet.calls.isEmpty());
+    QCOMPARE(field(QStringLiteral("CR0[]")), 1u);
 
     ControlBoard real; // not connected, and not the simulated one
     AppletInstances::controlBoard = &real;
-    rig.spi->on_cbSR0_10_stateChanged(Qt::Unchecked);
-    QVERIFY(board.calls.isEmpty());
-    rig.spi->on_cbSR0_10_stateChanged(Qt::Checked);
-    AppletInstances::controlBoard = &rig.board;
+    spi->on_cbSR0_10_stateChanged(Qt::Unchecked);
+    QVERIFY(boardApplet.calls.isEmpty());
+    spi->on_cbSR0_10_stateChanged(Qt::Checked);
+    AppletInstances::controlBoard = &board;
     AppletInstances::board = nullptr;
     AppletInstances::watchDog = nullptr;
 
-    QCOMPARE(board.calls, QStringList{"run:setUserConf"});
-    QCOMPARE(rig.field(QStringLiteral("CR0[]")), 0u);
+    QCOMPARE(boardApplet.calls, QStringList{"run:setUserConf"});
+    QCOMPARE(field(QStringLiteral("CR0[]")), 0u);
     // Cleared before the watchdog hears of it: CR1 bit 8 is now 0.
-    QCOMPARE(watchDog.calls,
-             (QStringList{"set:WDTimeout=1@ff001234", "set:WDTimeout=0@ff001234"}));
+    QCOMPARE(watchDog.calls, (QStringList{"set:WDTimeout=1", "set:WDTimeout=0"}));
 }
 
 void TestSpiController::failedTransferLogsAndKeepsStatus_data()
 {
-    QTest::addColumn<bool>("connected"); // false: no board link at all
+    QTest::addColumn<QStringList>("answers"); // script board answers; "no link": none at all
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("result");
     QTest::addColumn<QStringList>("log");
 
-    QTest::newRow("write, no link") << false << "WriteCR0" << false << QStringList{WriteError};
-    QTest::newRow("write, not connected") << true << "WriteCR2" << false << QStringList{WriteError};
+    QTest::newRow("no link") << QStringList{"no link"} << "WriteCR0" << false
+                             << QStringList{WriteError};
     QTest::newRow("pair write reports nothing but logs both")
-        << false << "WriteCR6" << true << QStringList{WriteError, WriteError};
-    QTest::newRow("status read") << true << "ReadSR3" << false
-                                 << QStringList{WriteError, ReadError};
+        << QStringList{"no link"} << "WriteCR6" << true << QStringList{WriteError, WriteError};
+    for (const char* bad : {"SPI0CS0DATA=12G4", "SPI0CS0DATA=123", "SPI0CS0DATA=12345", "err",
+                            "<none>", "SPI0CS0SPEED=1234"})
+        QTest::newRow(bad) << QStringList{bad} << "WriteCR0" << false << QStringList{WriteError};
+    QTest::newRow("poll answer bad") << QStringList{"SPI0CS0DATA=51A5", "SPI0CS0DATA=zzzz"}
+                                     << "ReadSR1" << false << QStringList{ReadError};
 }
 
 void TestSpiController::failedTransferLogsAndKeepsStatus()
 {
-    QFETCH(bool, connected);
+    QFETCH(QStringList, answers);
     QFETCH(QString, command);
     QFETCH(bool, result);
     QFETCH(QStringList, log);
 
-    const QStringList answerNames = StatusNames + QStringList{"NM", "ADDR", "DATA"};
-    for (const QString& sr : answerNames)
-        rig.spi->registerByName(sr)->setField(sr + QStringLiteral("[0]"), 1);
-    ControlBoard closed;
-    AppletInstances::controlBoard = connected ? &closed : nullptr;
-    QSignalSpy spy(rig.spi.get(), &Applet::signal_log);
-    const QVariant out = rig.spi->runFunction(command, QStringLiteral("1"));
-    AppletInstances::controlBoard = &rig.board;
+    mark();
+    if (answers.first() == QLatin1String("no link"))
+        AppletInstances::controlBoard = nullptr;
+    else if (!useScript(answers))
+        QSKIP("python3 is needed for the script board");
+    QSignalSpy spy(spi.get(), &Applet::signal_log);
+    const QVariant out = spi->runFunction(command, QString());
+    quint16 frame = 0x7777;
+    const bool rawOk = answers.size() == 1 && useScript(answers) && raw->transfer(1, &frame);
+    AppletInstances::controlBoard = &board;
 
     QCOMPARE(out, QVariant(result));
     QCOMPARE(logTexts(spy), log);
-    for (const QString& sr : answerNames)
-        QVERIFY2(rig.field(sr + QStringLiteral("[]")) == 1, qPrintable(sr));
+    QVERIFY(marked());
+    QVERIFY(!rawOk);
+    QCOMPARE(frame, quint16(0x7777));
 }
 
 void TestSpiController::failedChainLogsAndEmptiesBuffer()
 {
-    SR0.setField(QStringLiteral("SR0[]"), 0x400);
+    mark();
     AppletInstances::controlBoard = nullptr;
-    QSignalSpy spy(rig.spi.get(), &Applet::signal_log);
-    QCOMPARE(rig.spi->runFunction(QStringLiteral("ReadAll"), QString()), QVariant(false));
-    AppletInstances::controlBoard = &rig.board;
-    QCOMPARE(logTexts(spy), QStringList{"-1 SpiController:Chain spi register write error"});
-    QCOMPARE(rig.spi->chainLength(), 0);
-    QCOMPARE(rig.field(QStringLiteral("SR0[]")), 0x400u);
+    QSignalSpy spy(spi.get(), &Applet::signal_log);
+    QCOMPARE(spi->runFunction(QStringLiteral("ReadAll"), QString()), QVariant(false));
+    AppletInstances::controlBoard = &board;
+    QCOMPARE(logTexts(spy), QStringList{ChainWriteError});
+    QCOMPARE(spi->chainLength(), 0);
+    QVERIFY(marked());
 
     // The next chain carries only its own frames, the WD bit and bits 10:0 of the data.
-    rig.write(QStringLiteral("WD[]"), 1);
-    rig.spi->addToChain(5, 0x522 | 0xF800);
-    rig.spi->addToChain(10, 0x7FF);
-    QVERIFY(rig.spi->sendChain());
-    QCOMPARE(rig.frames(), (QList<int>{0x5D22, 0xAFFF}));
+    write(QStringLiteral("WD[]"), 1);
+    spi->addToChain(5, 0x522 | 0xF800);
+    spi->addToChain(10, 0x7FF);
+    QVERIFY(spi->sendChain());
+    QCOMPARE(frames(), (QList<int>{0x5D22, 0xAFFF}));
+}
+
+void TestSpiController::chainWhoseAnswersStopPartWay()
+{
+    mark();
+    // Answers for the first three of seven frames, then a malformed one.
+    if (!useScript({"SPI0CS0DATA=1001", "SPI0CS0DATA=2111", "SPI0CS0DATA=6333", "SPI0CS0DATA=x"}))
+        QSKIP("python3 is needed for the script board");
+    QSignalSpy log(spi.get(), &Applet::signal_log);
+    const QVariant out = spi->runFunction(QStringLiteral("ReadAll"), QString());
+    const int left = spi->chainLength();
+    AppletInstances::controlBoard = &board;
+    QCOMPARE(out, QVariant(false));
+    QCOMPARE(logTexts(log), QStringList{ChainReadError});
+    QCOMPARE(left, 0);
+    // What did arrive is kept, the rest left as it was.
+    QCOMPARE(field(QStringLiteral("SR0[]")), 0x001u);
+    QCOMPARE(field(QStringLiteral("SR1[]")), 0x111u);
+    QCOMPARE(field(QStringLiteral("SR3[]")), 0x333u);
+    QCOMPARE(field(QStringLiteral("SR7[]")), 0x1A5u);
+}
+
+void TestSpiController::rawTransferCommand_data()
+{
+    QTest::addColumn<QVariant>("args");
+    QTest::addColumn<int>("frame"); // -1: refused
+    QTest::newRow("0x text") << QVariant(QStringLiteral(" 0x2004 ")) << 0x2004;
+    QTest::newRow("empty: the form field") << QVariant(QString()) << 0x1F00;
+    QTest::newRow("not hex") << QVariant(QStringLiteral("xyz")) << -1;
+    QTest::newRow("too wide") << QVariant(QStringLiteral("12345")) << -1;
+}
+
+void TestSpiController::rawTransferCommand()
+{
+    QFETCH(QVariant, args);
+    QFETCH(int, frame);
+    auto* tx = raw->findChild<QLineEdit*>(QStringLiteral("leTxFrame"));
+    auto* rx = raw->findChild<QLineEdit*>(QStringLiteral("leRxFrame"));
+    QVERIFY(tx && rx);
+    tx->setText(QStringLiteral("1f00"));
+    sim()->setStatusRegister(0, 0x123);
+    QSignalSpy log(raw.get(), &Applet::signal_log);
+    QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), args), QVariant(frame >= 0));
+    QCOMPARE(log.size(), frame >= 0 ? 0 : 1);
+    QCOMPARE(frames(), frame >= 0 ? QList<int>{frame} : QList<int>{});
+    if (frame >= 0)
+        QCOMPARE(rx->text(), QStringLiteral("0123"));
+}
+
+void TestSpiController::rawClockIsSentWhileActive()
+{
+    raw->deactivate();
+    QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 500000, CallerKey::External));
+    QVERIFY(sim()->receivedLines().isEmpty()); // inactive: the change stays in the model
+    raw->activate();
+    QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 2000000, CallerKey::External));
+    QVERIFY(!raw->setValue(QStringLiteral("SPIFreq"), 0, CallerKey::External));
+    QVERIFY(!raw->setValue(QStringLiteral("SPIFreq"), 50000000, CallerKey::External));
+    QCOMPARE(raw->variableByName(QStringLiteral("SPIFreq"))->value(), 2000000.0);
+    QCOMPARE(sim()->receivedLines(), QStringList{"set SPI0CS0SPEED=2000000"});
+}
+
+void TestSpiController::windowWritesAndReadsRegisters()
+{
+    auto* box = child<CustomControls::CheckBox>("cbCR0_0");
+    QVERIFY(box && !box->isChecked());
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(sim()->chipFrames().isEmpty()); // a field edit alone sends nothing
+    QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR0"),
+                      Qt::LeftButton);
+    QCOMPARE(sim()->chipRegister(0), quint16(0x0001));
+
+    auto* combo = child<CustomControls::ComboBox>("cmCR8B_6_3");
+    QVERIFY(combo && combo->count() == 16);
+    combo->setCurrentIndex(9);
+    emit combo->activated(9);
+    QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR8B"),
+                      Qt::LeftButton);
+    QCOMPARE(frames().last(), 0x8400 | (9 << 3));
+
+    sim()->setStatusRegister(3, 0x801);
+    QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_ReadSR3"), Qt::LeftButton);
+    QCOMPARE(frames().mid(2), (QList<int>{0x0581, 0xD000}));
+    auto* high6 = child<CustomControls::CheckBox>("cbSR3_11");
+    QVERIFY(high6->isChecked() && !high6->isWritable());
+    QVERIFY(!child<CustomControls::CheckBox>("cbSR3_1")->isChecked());
+
+    // The "registers cleared" box, shown from a decoded answer, runs the recovery on a real board.
+    RecordingApplet boardApplet;
+    ControlBoard real;
+    AppletInstances::board = &boardApplet;
+    AppletInstances::controlBoard = &real;
+    SR0.setField(QStringLiteral("SR0[RCF]"), 1);
+    const bool shown = child<CustomControls::CheckBox>("cbSR0_10")->isChecked();
+    SR0.setField(QStringLiteral("SR0[RCF]"), 0);
+    AppletInstances::controlBoard = &board;
+    AppletInstances::board = nullptr;
+    QVERIFY(shown);
+    QCOMPARE(boardApplet.calls, QStringList{"run:setUserConf"});
+    QCOMPARE(CR0.getField(QStringLiteral("CR0[]")), 0u);
 }
 
 QTEST_MAIN(TestSpiController)
