@@ -1,21 +1,138 @@
-// The Board applet: the shared wait, the transfer hook, the life cycle, the form's
-// bindings and slots, and the PWM generator variables.
+// The Board applet on the simulated board: the shared wait, the transfer hook, the life cycle,
+// its window and bindings, the PWM generator variables and the commands of runFunction.
 
-#include "BoardRig.h"
+#include "AppletInstances.h"
+#include "Board.h"
 #include "CallerKey.h"
+#include "ChipRegisters.h"
+#include "ControlBoard.h"
 #include "PwmVariables.h"
 #include "Register.h"
+#include "SimulatedBoard.h"
+#include "SpiController.h"
+#include "SpiRaw.h"
 #include "Variable.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
-
 #include <ctime>
+#include <memory>
+
+using namespace ChipRegisters;
+
+// Records what Board asks of another applet (WatchDog, HBController).
+class RecordingApplet : public Applet
+{
+public:
+    QStringList runs;   // name(args)
+    QStringList writes; // name=value
+    QVariant result = true;
+    QVariant runFunction(const QString& name, const QVariant& args) override
+    {
+        runs << name + QLatin1Char('(') + args.toString() + QLatin1Char(')');
+        return result;
+    }
+    bool setValue(const QString& name, const QVariant& value, quint32) override
+    {
+        writes << name + QLatin1Char('=') + value.toString();
+        return true;
+    }
+};
+
+// The simulated board behind a real link, the real SPI applets, stand-ins for the others.
+class BoardRig
+{
+public:
+    ControlBoard link;
+    SpiRaw raw;
+    SpiController spi;
+    RecordingApplet watchDog;
+    RecordingApplet hbController;
+    std::unique_ptr<Board> board;
+
+    BoardRig()
+    {
+        link.connectBoard(QStringLiteral("mockup"));
+        AppletInstances::controlBoard = &link;
+        AppletInstances::spiRaw = &raw;
+        AppletInstances::spiController = &spi;
+        AppletInstances::watchDog = &watchDog;
+        AppletInstances::hbController = &hbController;
+        raw.setup();
+        spi.setup();
+        board = std::make_unique<Board>();
+        board->setup();
+        AppletInstances::board = board.get();
+        spi.runFunction(QStringLiteral("Clear"), QString());
+        forget();
+    }
+    // The other instance pointers are set again by the next rig.
+    ~BoardRig()
+    {
+        AppletInstances::board = nullptr;
+        AppletInstances::spiController = nullptr;
+        AppletInstances::controlBoard = nullptr;
+    }
+    SimulatedBoard* sim() const { return link.simulatedBoard(); }
+    void forget()
+    {
+        sim()->clearReceivedLines();
+        sim()->clearChipFrames();
+        watchDog.writes.clear();
+        hbController.runs.clear();
+    }
+    QStringList lines() const { return sim()->receivedLines(); }
+    // Lines other than the SPI traffic.
+    QStringList pinLines() const
+    {
+        QStringList result;
+        for (const QString& line : lines())
+            if (!line.contains(QLatin1String("SPI0CS0DATA")))
+                result << line;
+        return result;
+    }
+    // Request frames without the WD bit; the status polls (address 13) left out.
+    QList<quint16> frames() const
+    {
+        QList<quint16> result;
+        for (quint16 frame : sim()->chipFrames())
+            if ((frame >> 12) != 13)
+                result << quint16(frame & ~0x0800);
+        return result;
+    }
+    QList<int> addresses() const
+    {
+        QList<int> result;
+        for (quint16 frame : frames())
+            result << (frame >> 12);
+        return result;
+    }
+    // Lines that carried chained frames, with the number of frames each.
+    QList<int> chainSizes() const
+    {
+        QList<int> result;
+        for (const QString& line : lines())
+            if (line.startsWith(QLatin1String("set")) && line.count("SPI0CS0DATA") > 1)
+                result << int(line.count(QLatin1String("SPI0CS0DATA")));
+        return result;
+    }
+    static quint16 frame(int address, unsigned data) { return quint16((address << 12) | data); }
+};
+
+namespace {
+// The configuration images every "HBConf_Def" sends: A then B for CR5..CR10.
+QList<quint16> defaultFrames()
+{
+    QList<quint16> expected;
+    for (int n = 5; n <= 10; ++n)
+        expected << BoardRig::frame(n, 697) << BoardRig::frame(n, 1314);
+    return expected;
+}
+} // namespace
 
 class TestBoard : public QObject
 {
@@ -31,437 +148,497 @@ private:
             qFatal("form has no widget %s", name);
         return w;
     }
+    QVariant run(const QString& name, const QString& args = QString())
+    {
+        return rig->board->runFunction(name, args);
+    }
 
 private slots:
-    // The PWM variables are shared globals: check their definitions before any test
-    // writes them.
-    void pwmVariablesHaveTheirDefinitions_data();
-    void pwmVariablesHaveTheirDefinitions();
-    void pwmVariablesRefuseOutOfRange();
-
     void init() { rig = std::make_unique<BoardRig>(); }
     void cleanup() { rig.reset(); }
 
-    void parameterTableIsInOrder();
-    void windowIsNamedBoardAndFixedSize();
+    void pwmVariablesAndParameterTable()
+    {
+        QStringList expected{"DIO"};
+        for (int n = 1; n <= 4; ++n) {
+            // The on/off texts have no type item and no blank before @value: still 1 in 0..1.
+            const QList<Variable*> vars = {PwmVariables::onOff(n), PwmVariables::frequency(n),
+                                           PwmVariables::duty(n), PwmVariables::pinState(n)};
+            const QList<QList<double>> ranges = {
+                {1, 0, 1}, {20000, 1, 25000}, {50, 0, 100}, {0, 0, 1}};
+            for (int i = 0; i < 4; ++i) {
+                expected << vars[i]->name();
+                QCOMPARE((QList<double>{vars[i]->value(), vars[i]->min(), vars[i]->max()}),
+                         ranges[i]);
+            }
+        }
+        QCOMPARE(expected.mid(1, 4),
+                 (QStringList{"PWM1OnOff", "PWM1_FREQ", "PWM1_DUTY", "PWM1_DIO"}));
+        QVERIFY(!PwmVariables::PWM3_FREQ.setValue(25001.0, CallerKey::Internal));
+        QVERIFY(!PwmVariables::PWM2_DUTY.setValue(-1.0, CallerKey::External));
+        QCOMPARE(PwmVariables::PWM3_FREQ.value() + PwmVariables::PWM2_DUTY.value(), 20050.0);
 
-    void nestedDelaysEndWithTheLastTimer();
-    void stoppedDelayEndsWithTheNextDelay();
-    void delayDoesNotSpin();
-    void delayKeepsTheWindowLive();
+        expected << "CR0"
+                 << "CR1"
+                 << "SR0"
+                 << "SR3"
+                 << "NM"
+                 << "FSM";
+        for (int n = 5; n <= 10; ++n)
+            expected << QStringLiteral("UCR%1A").arg(n) << QStringLiteral("UCR%1B").arg(n);
+        expected << "ADC_Result1"
+                 << "ADC_Result2"
+                 << "ADC_Result4";
+        QCOMPARE(rig->board->parameterNames(), expected);
+    }
 
-    void hookActsOnlyOnItsNamesAndWrites_data();
-    void hookActsOnlyOnItsNamesAndWrites();
-    void defaultConfigurationIsTwelveChainedFrames();
-    void userConfigurationResendsTheChipImages();
+    void formBindingsAndStates()
+    {
+        // The 57 accessible names (bindings); every other control binds through its object name.
+        const QString names = QStringLiteral(
+            "DIO[EN] FSM ADC_Result1 ADC_Result2 ADC_Result4 getADC SR0[4] SR0[5] SR3[8] SR3[9] "
+            "SR3[10] SR3[11] SR0[8] SR0[1] SR0[10] SR0[9] SR0[7] SR0[6] SR3[4] SR3[5] SR3[7] "
+            "SR3[6] "
+            "NM SR3[2] SR3[3] SR3[0] SR3[1] PWM2_FREQ setPWM2_Freq() PWM2_DUTY setPWM2_Duty() "
+            "PWM2_DIO PWM2_DUTY PWM1_FREQ setPWM1_Freq() PWM1_DUTY setPWM1_Duty() PWM1_DIO "
+            "PWM1_DUTY setHB_ON(6,hs) setHB_OFF(6) setHB_ON(6,ls) PWM4_FREQ setPWM4_Freq() "
+            "PWM4_DUTY setPWM4_Duty() PWM4_DIO PWM4_DUTY PWM3_FREQ setPWM3_Freq() PWM3_DUTY "
+            "setPWM3_Duty() PWM3_DIO PWM3_DUTY setHB_ON(5,hs) setHB_OFF(5) setHB_ON(5,ls)");
+        QStringList expected = names.split(QLatin1Char(' '));
+        QStringList found;
+        for (const QWidget* w : rig->board->findChildren<QWidget*>())
+            if (!w->accessibleName().isEmpty() && !w->parentWidget()->inherits("QTabBar"))
+                found << w->accessibleName(); // (the tab bar's own scroll buttons are Qt's)
+        expected.sort();
+        found.sort();
+        QCOMPARE(found, expected);
+        // The crossed status boxes: the object name says SR3_12, the binding says SR3[2].
+        QCOMPARE(widget<QCheckBox>("cbSR3_12")->accessibleName(), QStringLiteral("SR3[2]"));
 
-    void activationSendsRemoteModeDefaultsAndReadsStatus();
-    void enableBoxSwitchesModeWidgetsAndRoutine();
-    void enableWithFailSafeLeavesRoutineAlone();
-    void autoRefreshRunsAtThePeriodUntilStopped();
-    void deactivationStopsAutoRefresh();
+        QCOMPARE(rig->board->windowTitle(), QStringLiteral("Board"));
+        QCOMPARE(widget<QSpinBox>("lePeriod")->value(), 2000);
+        QVERIFY(widget<QCheckBox>("cbEN")->isChecked());
+    }
 
-    void buttonsRunTheirCommands();
-    void dutySliderWritesAndAsksHbController();
-    void pinStateFollowsGeneratorSwitch();
+    void nestedDelaysEndWithTheLastTimer()
+    {
+        Board* board = rig->board.get();
+        QElapsedTimer clock;
+        qint64 innerEnd = -1;
+        // The inner wait runs from the outer one's event processing: the window stays live.
+        QTimer::singleShot(200, board, [&] {
+            board->Delay(100);
+            innerEnd = clock.elapsed();
+        });
+        clock.start();
+        board->Delay(1000);
+        const qint64 outerEnd = clock.elapsed();
+        // Both end when the inner timer (started at 200 ms for 100 ms) expires.
+        QVERIFY2(innerEnd >= 280, qPrintable(QString::number(innerEnd)));
+        QVERIFY2(outerEnd >= innerEnd && outerEnd < 800, qPrintable(QString::number(outerEnd)));
+        QVERIFY(!board->isDelayBusy());
+    }
+
+    void stoppedDelayEndsWithTheNextDelay()
+    {
+        Board* board = rig->board.get();
+        QElapsedTimer clock;
+        qint64 stoppedAt = -1;
+        bool busyAfterStop = false;
+        QTimer::singleShot(100, board, [&] {
+            board->Delay_stop();
+            busyAfterStop = board->isDelayBusy();
+            stoppedAt = clock.elapsed();
+            board->Delay(100);
+        });
+        clock.start();
+        board->Delay(5000);
+        const qint64 end = clock.elapsed();
+        QVERIFY(busyAfterStop);
+        QVERIFY2(end - stoppedAt >= 90 && end < 2000, qPrintable(QString::number(end)));
+    }
+
+    void delayDoesNotSpin()
+    {
+        const std::clock_t before = std::clock();
+        rig->board->Delay(1000);
+        const double cpuSeconds = double(std::clock() - before) / CLOCKS_PER_SEC;
+        // A loop that polls without sleeping burns the whole second.
+        QVERIFY2(cpuSeconds < 0.3, qPrintable(QString::number(cpuSeconds)));
+        // A negative wait ends at once instead of never.
+        QElapsedTimer clock;
+        clock.start();
+        rig->board->Delay(-1);
+        QVERIFY(clock.elapsed() < 500);
+    }
+
+    void hookActsOnlyOnItsNamesAndWrites_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("expectedLines");
+        QTest::newRow("remote mode") << 0 << "R219_REMOTE" << QStringList{"set r219rem=1"};
+        QTest::newRow("other direction") << 2 << "HBConf_Def" << QStringList{};
+        QTest::newRow("defaults read") << 1 << "HBConf_Def" << QStringList{};
+        QTest::newRow("name case") << 0 << "r219_remote" << QStringList{};
+    }
+
+    void hookActsOnlyOnItsNamesAndWrites()
+    {
+        QFETCH(int, direction);
+        QFETCH(QString, name);
+        QFETCH(QStringList, expectedLines);
+        QVERIFY(rig->board->onParameterTransfer(direction, name));
+        QCOMPARE(rig->pinLines(), expectedLines);
+        QVERIFY(rig->frames().isEmpty());
+    }
+
+    void configurationsAreTwelveChainedFrames()
+    {
+        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_Def")));
+        QCOMPARE(rig->frames(), defaultFrames());
+        QCOMPARE(rig->chainSizes(), QList<int>{12});
+
+        // The user registers differ; the chip images (just defaulted) are what goes out.
+        BoardParameters::UCR5A.setField(QStringLiteral("UCR5A[10:0]"), 0x123);
+        rig->forget();
+        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_User")));
+        QCOMPARE(rig->frames(), defaultFrames());
+        QCOMPARE(rig->chainSizes(), QList<int>{12});
+    }
+
+    void activationSendsRemoteModeDefaultsAndReadsStatus()
+    {
+        rig->board->activate();
+        QVERIFY(rig->lines().isEmpty()); // the status update comes 10 ms later
+        QTRY_VERIFY_WITH_TIMEOUT(rig->chainSizes().size() == 2, 3000);
+        QCOMPARE(rig->pinLines().value(0), QStringLiteral("set r219rem=1"));
+        QCOMPARE(rig->chainSizes(), (QList<int>{12, 7})); // defaults, then "ReadAll"
+        QCOMPARE(rig->frames().first(), BoardRig::frame(5, 697));
+    }
+
+    void enableAndFailSafeSwitchWidgetsAndRoutine()
+    {
+        auto* en = widget<QCheckBox>("cbEN");
+        const char* modeWidgets[] = {"pbBoard_setActive",          "pbBoard_setStandby",
+                                     "pbBoard_setDefault",         "frame_Board_MotorControl",
+                                     "frame_Board_MotorControl_2", "groupBox_Board_Status"};
+        en->click(); // off
+        QCOMPARE(rig->pinLines(), QStringList{"set DIO25=0"});
+        for (const char* name : modeWidgets)
+            QVERIFY2(!widget<QWidget>(name)->isEnabled(), name);
+        QVERIFY(widget<QWidget>("pbBoard_setLoaded")->isEnabled() && en->isEnabled());
+        QCOMPARE(rig->watchDog.writes, QStringList{"RoutineEN=0"});
+        QVERIFY(rig->frames().isEmpty());
+
+        rig->forget();
+        en->click(); // on: pin, routine, status read, user configuration
+        QCOMPARE(rig->lines().first(), QStringLiteral("set DIO25=1"));
+        for (const char* name : modeWidgets)
+            QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
+        QCOMPARE(rig->watchDog.writes, QStringList{"RoutineEN=1"});
+        QCOMPARE(rig->chainSizes(), (QList<int>{7, 12}));
+
+        // Fail-safe mode: the routine stops; enabling meanwhile leaves it alone.
+        rig->forget();
+        BoardParameters::FSM.setField(QStringLiteral("FSM"), 1);
+        QCOMPARE(run("setFSM"), QVariant(true));
+        QCOMPARE(rig->pinLines().value(0), QStringLiteral("set DIO22=1"));
+        en->click();
+        en->click();
+        QCOMPARE(rig->watchDog.writes, (QStringList{"RoutineEN=0", "RoutineEN=0"}));
+        rig->forget();
+        BoardParameters::FSM.setField(QStringLiteral("FSM"), 0);
+        QCOMPARE(run("setFSM"), QVariant(true));
+        QCOMPARE(rig->pinLines().value(0), QStringLiteral("set DIO22=0"));
+        QCOMPARE(rig->watchDog.writes, QStringList{"RoutineEN=1"}); // EN is set
+        QCOMPARE(rig->chainSizes(), (QList<int>{7, 12}));           // status, user configuration
+    }
+
+    void autoRefreshRunsAtThePeriodUntilStopped()
+    {
+        auto* autoRefresh = widget<QCheckBox>("cbAutoRefresh");
+        auto* timer = rig->board->findChild<QTimer*>(QStringLiteral("refreshTimer"));
+        QVERIFY(timer);
+        widget<QSpinBox>("lePeriod")->setValue(1000);
+        QElapsedTimer clock;
+        clock.start();
+        autoRefresh->setChecked(true);
+        QCOMPARE(timer->interval(), 1000);
+        const auto refreshes = [this] {
+            return rig->lines().count(QStringLiteral("get Isen1"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(refreshes() >= 1, 3000);
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+        // A refresh reads the currents, the supply and the status registers.
+        QVERIFY(rig->lines().contains(QStringLiteral("get AIN5")) && !rig->chainSizes().isEmpty());
+
+        autoRefresh->setChecked(false);
+        const int seen = refreshes();
+        QTest::qWait(1300);
+        QCOMPARE(refreshes(), seen);
+
+        // Deactivation stops it and goes back to remote mode and the default configuration.
+        autoRefresh->setChecked(true);
+        rig->forget();
+        rig->board->deactivate();
+        QVERIFY(!timer->isActive());
+        QCOMPARE(rig->pinLines(), QStringList{"set r219rem=1"});
+        QCOMPARE(rig->chainSizes(), QList<int>{12});
+    }
+
+    void buttonsAndSliderRunTheirCommands()
+    {
+        // Bound by object name although the accessible name is set empty.
+        widget<QAbstractButton>("pbBoard_setDefault")->click();
+        QCOMPARE(rig->chainSizes(), QList<int>{12});
+        rig->forget();
+        widget<QAbstractButton>("pb1")->click(); // setHB_ON(5,hs)
+        QCOMPARE(CR3A.getField(QStringLiteral("CR3A[9:8]")), 2u);
+        QCOMPARE(rig->addresses(), (QList<int>{0, 1, 3, 2, 0}));
+        rig->forget();
+        widget<QAbstractButton>("pb2")->click(); // setHB_OFF(5)
+        QCOMPARE(CR0.bit(4), 0);
+        // Bound once only: a second connection by name would run the command twice.
+        rig->forget();
+        widget<QAbstractButton>("pbBoard_refresh")->click();
+        QCOMPARE(rig->lines().count(QStringLiteral("get Isen1")), 1);
+
+        widget<QAbstractButton>("pbBoard_setCL1_Freq")->click();
+        emit widget<QSlider>("hsPWM3_Duty")->sliderMoved(30);
+        QCOMPARE(PwmVariables::PWM3_DUTY.value(), 30.0);
+        QCOMPARE(rig->hbController.runs, (QStringList{"setPWM1_Freq()", "setPWM3_Duty()"}));
+        PwmVariables::PWM3_DUTY = 50;
+    }
+
+    void helpMapAndExactNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("helpEntries"); // after the call, from an empty map
+        QTest::newRow("empty name fills the map") << "" << 34;
+        QTest::newRow("matched name fills up to itself") << "setHB_OFF" << 2;
+        for (const char* name : {"sethb_on", "SETHB_ON", "setHB_ON ", "setHB_O", "Board.setHB_ON"})
+            QTest::newRow(name) << name << 34;
+    }
+
+    void helpMapAndExactNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, helpEntries);
+        rig->board->functionHelpMap().clear();
+        rig->board->functionHelpMap().insert("getVS", "mine"); // existing entries are kept
+        const unsigned cr0 = CR0.value(true);
+        QCOMPARE(run(name, "5"), QVariant(helpEntries == 2));
+        const QMap<QString, QString> help = rig->board->functionHelpMap();
+        QCOMPARE(help.size(), helpEntries + (helpEntries == 2 ? 1 : 0));
+        if (helpEntries == 2)
+            return;
+        QVERIFY(rig->lines().isEmpty() && CR0.value(true) == cr0);
+        QCOMPARE(help.value("getVS"), QStringLiteral("mine"));
+        QCOMPARE(help.value("setHB_ON"), QStringLiteral("Turns on HB\nParams : HB number, hs/ls"));
+    }
+
+    void halfBridgeOn_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("hb");
+        QTest::addColumn<int>("mode");       // CR1[HB_MODEn], and CR2[HB_PWMn]
+        QTest::addColumn<QString>("select"); // PWM input selection field, empty: untouched
+        QTest::addColumn<int>("input");
+        QTest::addColumn<QList<int>>("addresses"); // empty: refused
+        const QList<int> high{0, 1, 3, 2, 0};
+        QTest::newRow("5,hs") << "5,hs" << 5 << 1 << "CR3A[9:8]" << 2 << high;
+        QTest::newRow("6,HS") << "6,HS" << 6 << 1 << "CR3B[1:0]" << 3 << high;
+        QTest::newRow("6,ls") << "6,ls" << 6 << 0 << "" << 0 << QList<int>{0, 1, 2, 0};
+        QTest::newRow("5, hs is low side")
+            << "5, hs" << 5 << 0 << "" << 0 << QList<int>{0, 1, 2, 0};
+        for (const char* refused : {"", "5", "hs"})
+            QTest::newRow(refused) << refused << 5 << 0 << "" << 0 << QList<int>{};
+    }
+
+    void halfBridgeOn()
+    {
+        QFETCH(QString, args);
+        QFETCH(int, hb);
+        QFETCH(int, mode);
+        QFETCH(QString, select);
+        QFETCH(int, input);
+        QFETCH(QList<int>, addresses);
+        CR0.setField(QStringLiteral("CR0[%1]").arg(hb - 1), 1); // on before: switched off first
+        const QList<unsigned> before = {CR0.value(true), CR1.value(true), CR2.value(true),
+                                        CR3A.value(true), CR3B.value(true)};
+
+        QCOMPARE(run("setHB_ON", args), QVariant(!addresses.isEmpty()));
+        QCOMPARE(rig->addresses(), addresses);
+        if (addresses.isEmpty())
+            QCOMPARE(CR0.value(true) + CR1.value(true) + CR3A.value(true),
+                     before[0] + before[1] + before[3]);
+        if (addresses.isEmpty())
+            return;
+        const QList<quint16> frames = rig->frames();
+        QCOMPARE(frames.first() & (1u << (hb - 1)), 0u); // output disabled first
+        QCOMPARE(CR1.bit(hb - 1), mode);
+        QCOMPARE(CR2.bit(hb - 1), mode);
+        QCOMPARE(int(frames.last() >> (hb - 1)) & 1, 1);
+        if (select.isEmpty()) {
+            QCOMPARE(CR3A.value(true) + CR3B.value(true), before[3] + before[4]);
+        } else {
+            Register& reg = select.startsWith("CR3A") ? CR3A : CR3B;
+            QCOMPARE(int(reg.getField(select)), input);
+            QCOMPARE(int(frames.at(2) & 0x7FF), int(reg.value(true) & 0x7FF));
+        }
+    }
+
+    void motorRunsWaitWithOutputsOff_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<unsigned>("a"); // mask of the forward PWM side
+        QTest::addColumn<unsigned>("b"); // mask of the backward PWM side
+        QTest::addColumn<int>("direction");
+        QTest::newRow("forward 1") << "setForward1" << 0x4u << 0x1u << 1;
+        QTest::newRow("backward 2") << "setBackward2" << 0x8u << 0x2u << -1;
+        QTest::newRow("stop 1") << "setStop1" << 0x4u << 0x1u << 0;
+    }
+
+    void motorRunsWaitWithOutputsOff()
+    {
+        QFETCH(QString, command);
+        QFETCH(unsigned, a);
+        QFETCH(unsigned, b);
+        QFETCH(int, direction);
+        const unsigned both = a | b;
+        CR0.setField(QStringLiteral("CR0[5:0]"), both); // running before: switched off first
+        const unsigned pwm = direction > 0 ? a : direction < 0 ? b : 0u;
+        QList<int> duringWait;
+        QTimer::singleShot(50, rig->board.get(), [&] { duringWait = rig->addresses(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(run(command), QVariant(true));
+        const qint64 took = clock.elapsed();
+        const QList<quint16> frames = rig->frames();
+        QCOMPARE(frames.at(0) & both, 0u);
+        QCOMPARE(frames.at(1) & both, pwm);
+        if (direction == 0) {
+            QVERIFY2(took < 90, qPrintable(QString::number(took)));
+            QCOMPARE(rig->addresses(), (QList<int>{0, 2}));
+            return;
+        }
+        // CR0 off, CR2, then 100 ms with the outputs off, then CR1 and CR0 on.
+        QVERIFY2(took >= 95, qPrintable(QString::number(took)));
+        QCOMPARE(duringWait, (QList<int>{0, 2}));
+        QCOMPARE(rig->addresses(), (QList<int>{0, 2, 1, 0}));
+        QCOMPARE(frames.at(2) & both, pwm); // the PWM-driven side on its high side
+        QCOMPARE(frames.at(3) & both, both);
+        QCOMPARE(CR0.value(true) & ~both & 0xF, 0u); // the other motor untouched
+    }
+
+    void brakeChainsPwmAndModesThenDisablesOutputs()
+    {
+        run("setForward2");
+        rig->forget();
+        QList<int> duringWait;
+        QTimer::singleShot(25, rig->board.get(), [&] { duringWait = rig->addresses(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(run("setBrake2"), QVariant(true));
+        QVERIFY2(clock.elapsed() >= 45, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(rig->chainSizes(), QList<int>{2});
+        QCOMPARE(duringWait, (QList<int>{2, 1}));
+        QCOMPARE(rig->addresses(), (QList<int>{2, 1, 0}));
+        for (quint16 frame : rig->frames())
+            QCOMPARE(frame & 0xA, 0);
+    }
+
+    void activeAndStandbyModes()
+    {
+        CR3A.setField(QStringLiteral("CR3A[9:0]"), 0x3FF);
+        QCOMPARE(run("setActive"), QVariant(true));
+        QCOMPARE(CR1.bit(10) + CR1.bit(9), 2);
+        QCOMPARE(CR3A.getField(QStringLiteral("CR3A[9:0]")), 0x344u); // HB2, HB4 from input 1
+        // User configuration chain, CR1, CR2, CR3A, CR3B, then the SR0 request.
+        QCOMPARE(rig->chainSizes().value(0), 12);
+        QCOMPARE(rig->addresses().mid(12), (QList<int>{1, 2, 3, 3, 0}));
+        rig->forget();
+        QCOMPARE(run("setStandby"), QVariant(true));
+        QCOMPARE(rig->addresses(), (QList<int>{1, 0}));
+        QCOMPARE(rig->frames().first() & 0x400, 0);
+    }
+
+    void measurementsScaleAndRefuseOutOfRange_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("boardName");
+        QTest::addColumn<QString>("reading");
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<double>("expected"); // 7: the value before, kept
+        const struct
+        {
+            const char *row, *command, *boardName, *reading, *variable;
+            double expected;
+        } rows[] = {{"supply", "getVS", "AIN5", "2048", "ADC_Result4", 48.0},
+                    {"current 1", "getADC1", "Isen1", "1500", "ADC_Result1", 1.5},
+                    {"current above 50 A", "getADC1", "Isen1", "50001", "ADC_Result1", 7.0},
+                    {"supply above 50 V", "getVS", "AIN5", "4095", "ADC_Result4", 7.0},
+                    {"not a number", "getADC2", "Isen2", "n/a", "ADC_Result2", 0.0}};
+        for (const auto& r : rows)
+            QTest::newRow(r.row) << r.command << r.boardName << r.reading << r.variable
+                                 << r.expected;
+    }
+
+    void measurementsScaleAndRefuseOutOfRange()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, boardName);
+        QFETCH(QString, reading);
+        QFETCH(QString, variable);
+        QFETCH(double, expected);
+        Variable* target = rig->board->variableByName(variable);
+        QVERIFY(target && target->setValue(7.0, CallerKey::Internal));
+        rig->sim()->setVariable(boardName, reading);
+        QCOMPARE(run(command), QVariant(true));
+        QCOMPARE(rig->pinLines(), QStringList{"get " + boardName});
+        QCOMPARE(target->value(), expected);
+
+        // Without a board: zero and false, no crash.
+        rig->link.disconnectBoard();
+        QCOMPARE(run(command), QVariant(false));
+        QCOMPARE(target->value(), 0.0);
+    }
+
+    void configurationCommandsReportFalse()
+    {
+        QCOMPARE(run("setDefault"), QVariant(false));
+        QCOMPARE(run("setUserConf"), QVariant(false));
+        QCOMPARE(rig->chainSizes(), (QList<int>{12, 12}));
+        rig->forget();
+        rig->board->loadedRegisters.clear();
+        QCOMPARE(run("setLoaded"), QVariant(false));
+        QVERIFY(rig->lines().isEmpty()); // an empty chain sends nothing
+
+        // Two loaded registers go out in one chain, each with its half's bit 10.
+        rig->board->loadedRegisters = QStringList{"CR5A", "CR5B"};
+        QVERIFY(rig->board->setValue("UCR5A[10:0]", 0x7FF, CallerKey::Internal));
+        QVERIFY(rig->board->setValue("UCR5B[10:0]", 0, CallerKey::Internal));
+        CR6A.setField(QStringLiteral("CR6A[10:0]"), 0x11);
+        QCOMPARE(run("setLoaded"), QVariant(false));
+        QCOMPARE(CR6A.getField(QStringLiteral("CR6A[10:0]")), 0x11u); // not loaded
+        QCOMPARE(rig->frames(),
+                 (QList<quint16>{BoardRig::frame(5, 0x3FF), BoardRig::frame(5, 0x400)}));
+        QCOMPARE(rig->chainSizes(), QList<int>{2});
+    }
+
+    void generatorCommandsGoToHbController()
+    {
+        rig->hbController.result = false;
+        QCOMPARE(run("setPWM2_Duty"), QVariant(false));
+        rig->hbController.result = true;
+        QCOMPARE(run("setPWM4_Freq", "ignored"), QVariant(true));
+        QCOMPARE(rig->hbController.runs, (QStringList{"setPWM2_Duty()", "setPWM4_Freq()"}));
+        QVERIFY(rig->lines().isEmpty());
+        AppletInstances::hbController = nullptr; // not there: skipped
+        QCOMPARE(run("setPWM1_Freq"), QVariant(false));
+    }
 };
-
-void TestBoard::pwmVariablesHaveTheirDefinitions_data()
-{
-    QTest::addColumn<int>("generator");
-    for (int n = 1; n <= 4; ++n)
-        QTest::newRow(qPrintable(QStringLiteral("PWM%1").arg(n))) << n;
-}
-
-void TestBoard::pwmVariablesHaveTheirDefinitions()
-{
-    QFETCH(int, generator);
-    Variable* onOff = PwmVariables::onOff(generator);
-    Variable* freq = PwmVariables::frequency(generator);
-    Variable* duty = PwmVariables::duty(generator);
-    Variable* pin = PwmVariables::pinState(generator);
-
-    QCOMPARE(onOff->name(), QStringLiteral("PWM%1OnOff").arg(generator));
-    QCOMPARE(freq->name(), QStringLiteral("PWM%1_FREQ").arg(generator));
-    QCOMPARE(duty->name(), QStringLiteral("PWM%1_DUTY").arg(generator));
-    QCOMPARE(pin->name(), QStringLiteral("PWM%1_DIO").arg(generator));
-
-    // The on/off texts have no type item and no blank before @value: still 1, 0..1.
-    QCOMPARE(onOff->value(), 1.0);
-    QCOMPARE(onOff->min(), 0.0);
-    QCOMPARE(onOff->max(), 1.0);
-    QCOMPARE(freq->value(), 20000.0);
-    QCOMPARE(freq->min(), 1.0);
-    QCOMPARE(freq->max(), 25000.0);
-    QCOMPARE(duty->value(), 50.0);
-    QCOMPARE(duty->min(), 0.0);
-    QCOMPARE(duty->max(), 100.0);
-    QCOMPARE(pin->value(), 0.0);
-    QCOMPARE(pin->max(), 1.0);
-    QCOMPARE(PwmVariables::onOff(generator + 4), nullptr);
-}
-
-void TestBoard::pwmVariablesRefuseOutOfRange()
-{
-    QVERIFY(!PwmVariables::PWM3_FREQ.setValue(25001.0, CallerKey::Internal));
-    QCOMPARE(PwmVariables::PWM3_FREQ.value(), 20000.0);
-    QVERIFY(!PwmVariables::PWM2_DUTY.setValue(-1.0, CallerKey::External));
-    QVERIFY(!PwmVariables::PWM2_DUTY.setValue(101.0, CallerKey::External));
-    QCOMPARE(PwmVariables::PWM2_DUTY.value(), 50.0);
-}
-
-void TestBoard::parameterTableIsInOrder()
-{
-    QStringList expected{"DIO"};
-    for (int n = 1; n <= 4; ++n)
-        expected << QStringLiteral("PWM%1OnOff").arg(n) << QStringLiteral("PWM%1_FREQ").arg(n)
-                 << QStringLiteral("PWM%1_DUTY").arg(n) << QStringLiteral("PWM%1_DIO").arg(n);
-    expected << "CR0"
-             << "CR1"
-             << "SR0"
-             << "SR3"
-             << "NM"
-             << "FSM";
-    for (int n = 5; n <= 10; ++n)
-        expected << QStringLiteral("UCR%1A").arg(n) << QStringLiteral("UCR%1B").arg(n);
-    expected << "ADC_Result1"
-             << "ADC_Result2"
-             << "ADC_Result4";
-    QCOMPARE(rig->board->parameterNames(), expected);
-
-    // The user configuration halves take the chip layout of their half-bridge.
-    Register* a = rig->board->registerByName(QStringLiteral("UCR10A"));
-    Register* b = rig->board->registerByName(QStringLiteral("UCR7B"));
-    QCOMPARE(a->size(), 11);
-    QCOMPARE(b->size(), 11);
-    QCOMPARE(a->fieldInfo(QStringLiteral("UCR10A[BLANK6]")).description,
-             QStringLiteral("HB6 Cross-conduction blanking time"));
-    QCOMPARE(a->fieldInfo(QStringLiteral("UCR10A[I_PCF6]")).lo, 5);
-    QCOMPARE(b->fieldInfo(QStringLiteral("UCR7B[VDS3]")).hi, 9);
-    QCOMPARE(a->bit(10), 0);
-    QCOMPARE(b->bit(10), 1);
-
-    QCOMPARE(BoardParameters::DIO.bitName(2), QStringLiteral("PWM2"));
-    QCOMPARE(BoardParameters::initialDio.size(), 3);
-}
-
-void TestBoard::windowIsNamedBoardAndFixedSize()
-{
-    QCOMPARE(rig->board->objectName(), QStringLiteral("Board"));
-    QCOMPARE(rig->board->windowTitle(), QStringLiteral("Board"));
-    QVERIFY(rig->board->fixedWidth());
-    QVERIFY(rig->board->fixedHeight());
-}
-
-void TestBoard::nestedDelaysEndWithTheLastTimer()
-{
-    Board* board = rig->board.get();
-    QElapsedTimer clock;
-    qint64 innerEnd = -1;
-    QTimer::singleShot(200, board, [&] {
-        board->Delay(100);
-        innerEnd = clock.elapsed();
-    });
-    clock.start();
-    board->Delay(1000);
-    const qint64 outerEnd = clock.elapsed();
-
-    // Both end when the inner timer (started at 200 ms for 100 ms) expires.
-    QVERIFY2(innerEnd >= 280, qPrintable(QString::number(innerEnd)));
-    QVERIFY2(outerEnd >= innerEnd && outerEnd < 800, qPrintable(QString::number(outerEnd)));
-    QVERIFY(!board->isDelayBusy());
-}
-
-void TestBoard::stoppedDelayEndsWithTheNextDelay()
-{
-    Board* board = rig->board.get();
-    QElapsedTimer clock;
-    qint64 stoppedAt = -1;
-    bool busyAfterStop = false;
-    QTimer::singleShot(100, board, [&] {
-        board->Delay_stop();
-        busyAfterStop = board->isDelayBusy();
-        stoppedAt = clock.elapsed();
-        board->Delay(100);
-    });
-    clock.start();
-    board->Delay(5000);
-    const qint64 end = clock.elapsed();
-
-    QVERIFY(busyAfterStop);
-    QVERIFY2(end - stoppedAt >= 90, qPrintable(QString::number(end - stoppedAt)));
-    QVERIFY2(end < 2000, qPrintable(QString::number(end)));
-}
-
-void TestBoard::delayDoesNotSpin()
-{
-    const std::clock_t before = std::clock();
-    rig->board->Delay(1000);
-    const double cpuSeconds = double(std::clock() - before) / CLOCKS_PER_SEC;
-    // A loop that polls without sleeping burns the whole second.
-    QVERIFY2(cpuSeconds < 0.3, qPrintable(QString::number(cpuSeconds)));
-
-    // A negative wait ends at once instead of never.
-    QElapsedTimer clock;
-    clock.start();
-    rig->board->Delay(-1);
-    QVERIFY(clock.elapsed() < 500);
-}
-
-void TestBoard::delayKeepsTheWindowLive()
-{
-    // A script request or button press during a wait runs a whole command.
-    Board* board = rig->board.get();
-    rig->sim()->setVariable(QStringLiteral("AIN5"), QStringLiteral("1024"));
-    QVariant result;
-    QTimer::singleShot(20, board, [&] { result = board->runFunction("getVS", QString()); });
-    board->Delay(200);
-    QCOMPARE(result, QVariant(true));
-    QCOMPARE(BoardParameters::ADC_Result4.value(), 24.0);
-}
-
-void TestBoard::hookActsOnlyOnItsNamesAndWrites_data()
-{
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("expectedLines");
-    QTest::addColumn<int>("expectedFrames");
-
-    QTest::newRow("remote mode") << 0 << "R219_REMOTE" << QStringList{"set r219rem=1"} << 0;
-    QTest::newRow("remote mode read") << 1 << "R219_REMOTE" << QStringList{} << 0;
-    QTest::newRow("other direction") << 2 << "HBConf_Def" << QStringList{} << 0;
-    QTest::newRow("defaults read") << 1 << "HBConf_Def" << QStringList{} << 0;
-    QTest::newRow("user read") << 1 << "HBConf_User" << QStringList{} << 0;
-    QTest::newRow("name case") << 0 << "r219_remote" << QStringList{} << 0;
-    QTest::newRow("own parameter") << 0 << "PWM1_DUTY" << QStringList{} << 0;
-    QTest::newRow("chip register") << 0 << "CR0" << QStringList{} << 0;
-    QTest::newRow("defaults") << 0 << "HBConf_Def" << QStringList{} << 12;
-}
-
-void TestBoard::hookActsOnlyOnItsNamesAndWrites()
-{
-    QFETCH(int, direction);
-    QFETCH(QString, name);
-    QFETCH(QStringList, expectedLines);
-    QFETCH(int, expectedFrames);
-
-    QVERIFY(rig->board->onParameterTransfer(direction, name));
-    QCOMPARE(rig->pinLines(), expectedLines);
-    QCOMPARE(rig->frames().size(), expectedFrames);
-}
-
-void TestBoard::defaultConfigurationIsTwelveChainedFrames()
-{
-    ChipRegisters::CR7B.setField(QStringLiteral("CR7B[10:0]"), 0x400);
-    QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_Def")));
-
-    QList<quint16> expected;
-    for (int n = 5; n <= 10; ++n)
-        expected << BoardRig::frame(n, 697) << BoardRig::frame(n, 1314);
-    QCOMPARE(rig->frames(), expected);
-    QCOMPARE(rig->chainSizes(), QList<int>{12});
-
-    using namespace ChipRegisters;
-    for (Register* a : {&CR5A, &CR6A, &CR7A, &CR8A, &CR9A, &CR10A})
-        QCOMPARE(a->value(true), 697u);
-    for (Register* b : {&CR5B, &CR6B, &CR7B, &CR8B, &CR9B, &CR10B})
-        QCOMPARE(b->value(true), 1314u);
-}
-
-void TestBoard::userConfigurationResendsTheChipImages()
-{
-    // The user registers differ; the chip images (just defaulted) are what goes out.
-    BoardParameters::UCR5A.setField(QStringLiteral("UCR5A[10:0]"), 0x123);
-    QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_Def")));
-    rig->forget();
-    QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_User")));
-
-    QList<quint16> expected;
-    for (int n = 5; n <= 10; ++n)
-        expected << BoardRig::frame(n, 697) << BoardRig::frame(n, 1314);
-    QCOMPARE(rig->frames(), expected);
-    QCOMPARE(rig->chainSizes(), QList<int>{12});
-}
-
-void TestBoard::activationSendsRemoteModeDefaultsAndReadsStatus()
-{
-    rig->board->activate();
-    QVERIFY(rig->board->isActive());
-    QVERIFY(rig->lines().isEmpty()); // the status update comes 10 ms later
-    QTRY_VERIFY_WITH_TIMEOUT(rig->chainSizes().size() == 2, 3000);
-
-    QCOMPARE(rig->pinLines().value(0), QStringLiteral("set r219rem=1"));
-    QCOMPARE(rig->chainSizes(), (QList<int>{12, 7})); // defaults, then "ReadAll"
-    const QList<quint16> frames = rig->frames();
-    QCOMPARE(frames.first(), BoardRig::frame(5, 697));
-    QCOMPARE(frames.last() >> 12, 0); // ReadAll requests through CR0
-}
-
-void TestBoard::enableBoxSwitchesModeWidgetsAndRoutine()
-{
-    auto* en = widget<QCheckBox>("cbEN");
-    const char* modeWidgets[] = {"pbBoard_setActive",          "pbBoard_setStandby",
-                                 "pbBoard_setDefault",         "frame_Board_MotorControl",
-                                 "frame_Board_MotorControl_2", "groupBox_Board_Status"};
-    const char* alwaysUsable[] = {"pbBoard_setLoaded", "cbEN",        "cbFSM",
-                                  "groupBox",          "groupBox_33", "tab_2"};
-    QVERIFY(en->isChecked());
-
-    en->click(); // off
-    QCOMPARE(BoardParameters::DIO.getField(QStringLiteral("DIO[EN]")), 0u);
-    QCOMPARE(rig->pinLines(), QStringList{"set DIO25=0"});
-    for (const char* name : modeWidgets)
-        QVERIFY2(!widget<QWidget>(name)->isEnabled(), name);
-    for (const char* name : alwaysUsable)
-        QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
-    QCOMPARE(rig->watchDog.writes.size(), 1);
-    QCOMPARE(rig->watchDog.writes.first().name, QStringLiteral("RoutineEN"));
-    QCOMPARE(rig->watchDog.writes.first().value.toInt(), 0);
-    QVERIFY(rig->frames().isEmpty());
-
-    rig->forget();
-    en->click(); // on: pin, routine, status read, user configuration
-    QCOMPARE(BoardParameters::DIO.getField(QStringLiteral("DIO[EN]")), 1u);
-    QCOMPARE(rig->pinLines(), QStringList{"set DIO25=1"});
-    QCOMPARE(rig->lines().first(), QStringLiteral("set DIO25=1"));
-    for (const char* name : modeWidgets)
-        QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
-    QCOMPARE(rig->watchDog.writes.size(), 1);
-    QCOMPARE(rig->watchDog.writes.first().value.toInt(), 1);
-    QCOMPARE(rig->chainSizes(), (QList<int>{7, 12}));
-}
-
-void TestBoard::enableWithFailSafeLeavesRoutineAlone()
-{
-    auto* en = widget<QCheckBox>("cbEN");
-    en->click();
-    BoardParameters::FSM.setField(QStringLiteral("FSM"), 1);
-    rig->forget();
-    en->click();
-    BoardParameters::FSM.setField(QStringLiteral("FSM"), 0);
-    QCOMPARE(rig->pinLines(), QStringList{"set DIO25=1"});
-    QVERIFY(rig->watchDog.writes.isEmpty());
-}
-
-void TestBoard::autoRefreshRunsAtThePeriodUntilStopped()
-{
-    auto* period = widget<QSpinBox>("lePeriod");
-    auto* autoRefresh = widget<QCheckBox>("cbAutoRefresh");
-    auto* timer = rig->board->findChild<QTimer*>(QStringLiteral("refreshTimer"));
-    QVERIFY(timer);
-    QCOMPARE(period->value(), 2000);
-
-    period->setValue(1000);
-    QElapsedTimer clock;
-    clock.start();
-    autoRefresh->setChecked(true);
-    QVERIFY(timer->isActive());
-    QCOMPARE(timer->interval(), 1000);
-
-    const auto refreshes = [this] {
-        return rig->lines().count(QStringLiteral("get Isen1"));
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(refreshes() >= 1, 3000);
-    QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
-    // A refresh reads the currents, the supply and the status registers.
-    QVERIFY(rig->lines().contains(QStringLiteral("get AIN5")));
-    QVERIFY(!rig->chainSizes().isEmpty());
-
-    autoRefresh->setChecked(false);
-    QVERIFY(!timer->isActive());
-    const int seen = refreshes();
-    QTest::qWait(1300);
-    QCOMPARE(refreshes(), seen);
-
-    period->setValue(2000);
-    autoRefresh->setChecked(true);
-    QCOMPARE(timer->interval(), 2000);
-    autoRefresh->setChecked(false);
-}
-
-void TestBoard::deactivationStopsAutoRefresh()
-{
-    auto* autoRefresh = widget<QCheckBox>("cbAutoRefresh");
-    auto* timer = rig->board->findChild<QTimer*>(QStringLiteral("refreshTimer"));
-    rig->board->activate();
-    QTRY_VERIFY_WITH_TIMEOUT(rig->chainSizes().size() == 2, 3000);
-    autoRefresh->setChecked(true);
-    QVERIFY(timer->isActive());
-    rig->forget();
-
-    rig->board->deactivate();
-    QVERIFY(!timer->isActive());
-    // Back to remote mode and the default configuration before the link closes.
-    QCOMPARE(rig->pinLines(), QStringList{"set r219rem=1"});
-    QCOMPARE(rig->chainSizes(), QList<int>{12});
-    autoRefresh->setChecked(false);
-}
-
-void TestBoard::buttonsRunTheirCommands()
-{
-    // Bound by object name although the accessible name is set empty.
-    widget<QAbstractButton>("pbBoard_setDefault")->click();
-    QCOMPARE(rig->chainSizes(), QList<int>{12});
-
-    rig->forget();
-    widget<QAbstractButton>("pb1")->click(); // setHB_ON(5,hs)
-    QCOMPARE(ChipRegisters::CR3A.getField(QStringLiteral("CR3A[9:8]")), 2u);
-    QCOMPARE(ChipRegisters::CR0.bit(4), 1);
-    QCOMPARE(rig->addresses(), (QList<int>{0, 1, 3, 2, 0}));
-
-    rig->forget();
-    widget<QAbstractButton>("pb2")->click(); // setHB_OFF(5)
-    QCOMPARE(ChipRegisters::CR0.bit(4), 0);
-    QCOMPARE(rig->addresses(), QList<int>{0});
-
-    rig->forget();
-    widget<QAbstractButton>("pbBoard_setCL1_Freq")->click();
-    QCOMPARE(rig->hbController.runs.size(), 1);
-    QCOMPARE(rig->hbController.runs.first().name, QStringLiteral("setPWM1_Freq"));
-    QCOMPARE(rig->hbController.runs.first().value.toString(), QString());
-}
-
-void TestBoard::dutySliderWritesAndAsksHbController()
-{
-    auto* slider = widget<QSlider>("hsPWM3_Duty");
-    emit slider->sliderMoved(30);
-    QCOMPARE(PwmVariables::PWM3_DUTY.value(), 30.0);
-    QCOMPARE(rig->hbController.runs.size(), 1);
-    QCOMPARE(rig->hbController.runs.first().name, QStringLiteral("setPWM3_Duty"));
-    PwmVariables::PWM3_DUTY = 50;
-
-    // Without HBController the slider still writes the variable.
-    AppletInstances::hbController = nullptr;
-    emit slider->sliderMoved(40);
-    QCOMPARE(PwmVariables::PWM3_DUTY.value(), 40.0);
-    PwmVariables::PWM3_DUTY = 50;
-}
-
-void TestBoard::pinStateFollowsGeneratorSwitch()
-{
-    auto* label = widget<QLabel>("lblCLK2");
-    auto* pin = widget<QCheckBox>("cbPWM2_DIO");
-    PwmVariables::PWM2OnOff = 0;
-    QCOMPARE(rig->board->runFunction(QStringLiteral("setPWM2_DIO"), QString()), QVariant(true));
-    QVERIFY(label->styleSheet().isEmpty());
-    QVERIFY(pin->isEnabled());
-
-    PwmVariables::PWM2OnOff = 1;
-    rig->board->runFunction(QStringLiteral("setPWM2_DIO"), QString());
-    QCOMPARE(label->styleSheet(), QStringLiteral("image: url(:/board/img_signal_clock.png)"));
-    QVERIFY(!pin->isEnabled());
-    QVERIFY(rig->lines().isEmpty());
-
-    // The pin box asks HBController to drive the pin.
-    PwmVariables::PWM2OnOff = 0;
-    rig->board->runFunction(QStringLiteral("setPWM2_DIO"), QString());
-    pin->click();
-    QCOMPARE(rig->hbController.runs.size(), 1);
-    QCOMPARE(rig->hbController.runs.first().name, QStringLiteral("setPWM2_DIO"));
-    QCOMPARE(PwmVariables::PWM2_DIO.value(), 1.0);
-    PwmVariables::PWM2_DIO = 0;
-    PwmVariables::PWM2OnOff = 1;
-}
 
 QTEST_MAIN(TestBoard)
 #include "tst_board.moc"

@@ -3,12 +3,9 @@
 #include "ChipRegisters.h"
 #include "ControlBoard.h"
 #include "SimulatedBoard.h"
-#include "SpiController.h"
-#include "SpiRaw.h"
 #include "WatchDog.h"
 
 #include <QCheckBox>
-#include <QScopeGuard>
 #include <QtTest>
 
 // Stands in for SpiController: keeps CR1 in its table and records, in order, the
@@ -39,7 +36,6 @@ private:
     WatchDog* m_wd = nullptr;
 
     QStringList sent() const { return m_link.simulatedBoard()->receivedLines(); }
-    void clearSent() { m_link.simulatedBoard()->clearReceivedLines(); }
     QCheckBox* box(const char* name) const { return m_wd->findChild<QCheckBox*>(name); }
 
 private slots:
@@ -54,7 +50,7 @@ private slots:
         AppletInstances::spiController = m_chip;
         m_wd = new WatchDog;
         AppletInstances::watchDog = m_wd;
-        clearSent();
+        m_link.simulatedBoard()->clearReceivedLines();
         QVERIFY(m_wd->setup());
     }
     void cleanup()
@@ -71,86 +67,42 @@ private slots:
         delete m_chip;
     }
 
-    void formSetupSendsNothing()
-    {
-        QCOMPARE(m_wd->objectName(), QString("WatchDog"));
-        QCOMPARE(m_wd->windowTitle(), QString("WatchDog"));
-        QVERIFY(!m_wd->windowIcon().isNull());
-        QVERIFY(box("cbRoutineEN_0")->isChecked());
-        QVERIFY(!box("cbWDdio")->isChecked() && !box("cbWDTimeout")->isChecked());
-        QCOMPARE(sent(), QStringList());
-    }
-
-    void activationSendsDefaultPeriod_data()
+    void commandsSendTheirLines_data()
     {
         QTest::addColumn<double>("period");
-        QTest::newRow("default") << 20.0;
-        QTest::newRow("changed") << 750.0;
+        QTest::addColumn<bool>("boxChecked"); // the RoutineEN register holds the opposite
+        QTest::addColumn<QString>("command"); // empty: activation
+        QTest::addColumn<QStringList>("lines");
+        const QStringList activation{"set WDen=1", "set WDtime=20"};
+        QTest::newRow("activation ignores WDTime") << 750.0 << true << "" << activation;
+        QTest::newRow("20.7 truncated")
+            << 20.7 << true << "setRoutineTime" << QStringList("set WDtime=20");
+        QTest::newRow("WDenable, box checked")
+            << 20.0 << true << "WDenable" << QStringList("set WDen=1");
+        QTest::newRow("WDenable, box clear")
+            << 20.0 << false << "WDenable" << QStringList("set WDen=0");
+        QTest::newRow("other case") << 20.0 << true << "wdenable" << QStringList();
     }
-    void activationSendsDefaultPeriod()
+    void commandsSendTheirLines()
     {
         QFETCH(double, period);
+        QFETCH(bool, boxChecked);
+        QFETCH(QString, command);
+        QFETCH(QStringList, lines);
         QVERIFY(m_wd->setValue("WDTime", period, CallerKey::External));
-        m_wd->activate();
-        QCOMPARE(sent(), QStringList({"set WDen=1", "set WDtime=20"}));
-    }
-
-    void setRoutineTimeTruncates_data()
-    {
-        QTest::addColumn<double>("period");
-        QTest::addColumn<QString>("ms");
-        QTest::newRow("fraction") << 20.7 << "20";
-        QTest::newRow("just below 2") << 1.99 << "1";
-    }
-    void setRoutineTimeTruncates()
-    {
-        QFETCH(double, period);
-        QFETCH(QString, ms);
-        QVERIFY(m_wd->setValue("WDTime", period, CallerKey::External));
-        QTest::ignoreMessage(QtDebugMsg,
-                             qPrintable("WD service routine period set = " + ms + "ms"));
-        QCOMPARE(m_wd->runFunction("setRoutineTime", QString()), QVariant(true));
-        QCOMPARE(sent(), QStringList("set WDtime=" + ms));
-    }
-
-    void wdEnableFollowsBoxNotRegister_data()
-    {
-        QTest::addColumn<int>("boxState");
-        QTest::addColumn<unsigned>("registerBit");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("checked, register 0") << int(Qt::Checked) << 0u << "set WDen=1";
-        QTest::newRow("unchecked, register 1") << int(Qt::Unchecked) << 1u << "set WDen=0";
-    }
-    void wdEnableFollowsBoxNotRegister()
-    {
-        QFETCH(int, boxState);
-        QFETCH(unsigned, registerBit);
-        QFETCH(QString, line);
         {
             const QSignalBlocker blocker(box("cbRoutineEN_0"));
-            box("cbRoutineEN_0")->setCheckState(Qt::CheckState(boxState));
+            box("cbRoutineEN_0")->setChecked(boxChecked);
         }
         // Inactive applet: the register write does not reach the box.
-        QVERIFY(m_wd->registerByName("RoutineEN") != nullptr);
-        m_wd->registerByName("RoutineEN")->setField("RoutineEN[0]", registerBit);
-        QCOMPARE(m_wd->runFunction("WDenable", QString()), QVariant(true));
-        QCOMPARE(sent(), QStringList(line));
-    }
-
-    void unknownCommandsRunNothing_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("empty") << "";
-        QTest::newRow("other case") << "wdenable";
-        QTest::newRow("longer") << "setRoutineTime()";
-    }
-    void unknownCommandsRunNothing()
-    {
-        QFETCH(QString, name);
-        QCOMPARE(m_wd->runFunction(name, QString()), QVariant(false));
-        QCOMPARE(m_wd->functionHelpMap().keys(), QStringList({"WDenable", "setRoutineTime"}));
-        QCOMPARE(m_wd->functionHelpMap().value("WDenable"), QString("Sets WD repeat period"));
-        QCOMPARE(sent(), QStringList());
+        m_wd->registerByName("RoutineEN")->setField("RoutineEN[0]", boxChecked ? 0 : 1);
+        if (command.isEmpty())
+            m_wd->activate();
+        else
+            QCOMPARE(m_wd->runFunction(command, QString()), QVariant(!lines.isEmpty()));
+        QCOMPARE(sent(), lines);
+        if (lines.isEmpty()) // the two commands share their help text
+            QCOMPARE(m_wd->functionHelpMap().values(), QStringList(2, "Sets WD repeat period"));
     }
 
     void timeoutBoxWritesCr1_data()
@@ -181,41 +133,6 @@ private slots:
         QCOMPARE(m_wd->getValue("WDTimeout", CallerKey::External).toUInt(), check ? 1u : 0u);
     }
 
-    void timeoutBoxReachesChip()
-    {
-        SpiRaw raw;
-        SpiController spi;
-        AppletInstances::spiRaw = &raw;
-        AppletInstances::spiController = &spi;
-        const auto restore = qScopeGuard([this] {
-            AppletInstances::spiRaw = nullptr;
-            AppletInstances::spiController = m_chip;
-        });
-        QVERIFY(raw.setup() && spi.setup());
-        m_wd->activate();
-        SimulatedBoard* sim = m_link.simulatedBoard();
-        const auto addresses = [sim] {
-            QList<int> list;
-            for (quint16 frame : sim->chipFrames())
-                list << (frame >> 12);
-            return list;
-        };
-        const int statusPoll = 0xD;
-
-        sim->clearChipFrames();
-        box("cbWDTimeout")->click();
-        QVERIFY(addresses().contains(statusPoll));
-        QVERIFY(addresses().indexOf(statusPoll) < addresses().lastIndexOf(1));
-        QCOMPARE((sim->chipRegister(1) >> 8) & 1, 1);
-        QVERIFY(box("cbWDTimeout")->isChecked()); // set back through WDTimeout
-
-        sim->clearChipFrames();
-        box("cbWDTimeout")->click();
-        QVERIFY(!addresses().contains(statusPoll));
-        QCOMPARE((sim->chipRegister(1) >> 8) & 1, 0);
-        QVERIFY(!box("cbWDTimeout")->isChecked());
-    }
-
     void registerWritesSwitchBoard_data()
     {
         QTest::addColumn<QString>("name");
@@ -234,7 +151,7 @@ private slots:
         QFETCH(quint32, key);
         QFETCH(QStringList, lines);
         m_wd->activate();
-        clearSent();
+        m_link.simulatedBoard()->clearReceivedLines();
         QVERIFY(m_wd->setValue(name, value, key));
         QCOMPARE(sent(), lines);
     }

@@ -1,12 +1,10 @@
 // SpiController and SpiRaw on the simulated board (and a script board for bad answers):
 // frames, decoding, chains, failures and the SpiController window.
 
-#include "Applet.h"
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "CheckBox.h"
 #include "ChipRegisters.h"
-#include "ComboBox.h"
 #include "ControlBoard.h"
 #include "PushButton.h"
 #include "SimulatedBoard.h"
@@ -20,7 +18,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 
 using namespace ChipRegisters;
 
@@ -67,15 +64,9 @@ QStringList logTexts(const QSignalSpy& spy)
 }
 const QString WriteError = QStringLiteral("-1 SpiController:Spi register write error");
 const QString ReadError = QStringLiteral("-1 SpiController:SPI register read error");
-const QString ChainWriteError = QStringLiteral("-1 SpiController:Chain spi register write error");
-const QString ChainReadError = QStringLiteral("-1 SpiController:Chain spi register read error");
 const QStringList StatusNames = {"SR0", "SR1", "SR3", "SR4", "SR5", "SR7"};
-// Answer images with a marker (bit 10 of SR0 clear: no "registers cleared" recovery).
-const QList<Register*> Marked = {&SR0, &SR1, &SR3, &SR4, &SR5, &SR7, &DATA, &NM};
-unsigned marker(const Register* r)
-{
-    return r == &NM ? 1u : 0x1A5u;
-}
+// Answer images get a marker (bit 10 of SR0 clear: no "registers cleared" recovery).
+const QList<Register*> Marked = {&SR0, &SR1, &SR3, &SR4, &SR5, &SR7, &DATA};
 } // namespace
 
 class TestSpiController : public QObject
@@ -97,13 +88,13 @@ private:
             out << int(f);
         return out;
     }
-    unsigned field(const QString& descriptor) const
+    unsigned field(const QString& d) const
     {
-        return spi->getValue(descriptor, CallerKey::External).toUInt();
+        return spi->getValue(d, CallerKey::External).toUInt();
     }
-    bool write(const QString& descriptor, unsigned value) const
+    bool write(const QString& d, unsigned v) const
     {
-        return spi->setValue(descriptor, value, CallerKey::Internal);
+        return spi->setValue(d, v, CallerKey::Internal);
     }
     template <typename T> T* child(const char* name) const
     {
@@ -112,12 +103,12 @@ private:
     void mark()
     {
         for (Register* r : Marked)
-            r->setField(r->name() + QStringLiteral("[]"), marker(r));
+            r->setField(r->name() + QStringLiteral("[]"), 0x1A5);
     }
     bool marked() const
     {
         for (const Register* r : Marked)
-            if (r->getField(r->name() + QStringLiteral("[]")) != marker(r))
+            if (r->getField(r->name() + QStringLiteral("[]")) != 0x1A5)
                 return false;
         return true;
     }
@@ -187,9 +178,7 @@ private slots:
     void failedTransferLogsAndKeepsStatus();
     void failedChainLogsAndEmptiesBuffer();
     void chainWhoseAnswersStopPartWay();
-    void rawTransferCommand_data();
-    void rawTransferCommand();
-    void rawClockIsSentWhileActive();
+    void rawTransferAndClock();
     void windowWritesAndReadsRegisters();
 };
 
@@ -207,8 +196,6 @@ void TestSpiController::commandSendsExactFrames_data()
                               << "WriteCR1" << none << QList<int>{0x1502};
     QTest::newRow("WriteCR2 clears 10:7") << QStringList{"CR2[10:7]=15", "CR2[HB_PWM3]=1"}
                                           << "WriteCR2" << none << QList<int>{0x2004};
-    QTest::newRow("WriteCR3B sets 10:4 to 64")
-        << QStringList{"CR3B[9:0]=1023"} << "WriteCR3B" << none << QList<int>{0x340F};
     QTest::newRow("WriteCR3 both halves")
         << QStringList{"CR3A[PWM1]=1", "CR3A[10]=1", "CR3B[PWM6]=3"} << "WriteCR3" << none
         << QList<int>{0x3001, 0x3403};
@@ -342,20 +329,20 @@ void TestSpiController::watchDogAndBoardFollowTheChip()
     QVERIFY(spi->runFunction(QStringLiteral("WriteCR1"), QString()).toBool());
     write(QStringLiteral("CR0[HB_EN1]"), 1);
 
-    // "Registers cleared" is ignored on the simulated board.
-    spi->on_cbSR0_10_stateChanged(Qt::Checked);
-    QVERIFY(boardApplet.calls.isEmpty());
-    QCOMPARE(field(QStringLiteral("CR0[]")), 1u);
-
+    // The "registers cleared" box, set by a decoded answer: ignored on the simulated board.
+    auto* rcf = child<CustomControls::CheckBox>("cbSR0_10");
+    SR0.setField(QStringLiteral("SR0[RCF]"), 1);
+    const bool shown = rcf->isChecked();
+    SR0.setField(QStringLiteral("SR0[RCF]"), 0);
+    const QStringList onSimulated = boardApplet.calls;
     ControlBoard real; // not connected, and not the simulated one
     AppletInstances::controlBoard = &real;
-    spi->on_cbSR0_10_stateChanged(Qt::Unchecked);
-    QVERIFY(boardApplet.calls.isEmpty());
-    spi->on_cbSR0_10_stateChanged(Qt::Checked);
+    SR0.setField(QStringLiteral("SR0[RCF]"), 1);
     AppletInstances::controlBoard = &board;
     AppletInstances::board = nullptr;
     AppletInstances::watchDog = nullptr;
 
+    QVERIFY(shown && onSimulated.isEmpty());
     QCOMPARE(boardApplet.calls, QStringList{"run:setUserConf"});
     QCOMPARE(field(QStringLiteral("CR0[]")), 0u);
     // Cleared before the watchdog hears of it: CR1 bit 8 is now 0.
@@ -412,16 +399,14 @@ void TestSpiController::failedChainLogsAndEmptiesBuffer()
     QSignalSpy spy(spi.get(), &Applet::signal_log);
     QCOMPARE(spi->runFunction(QStringLiteral("ReadAll"), QString()), QVariant(false));
     AppletInstances::controlBoard = &board;
-    QCOMPARE(logTexts(spy), QStringList{ChainWriteError});
+    QCOMPARE(logTexts(spy), QStringList{"-1 SpiController:Chain spi register write error"});
     QCOMPARE(spi->chainLength(), 0);
     QVERIFY(marked());
 
-    // The next chain carries only its own frames, the WD bit and bits 10:0 of the data.
-    write(QStringLiteral("WD[]"), 1);
+    // The next chain carries only its own frames, bits 10:0 of the data.
     spi->addToChain(5, 0x522 | 0xF800);
-    spi->addToChain(10, 0x7FF);
     QVERIFY(spi->sendChain());
-    QCOMPARE(frames(), (QList<int>{0x5D22, 0xAFFF}));
+    QCOMPARE(frames(), QList<int>{0x5522});
 }
 
 void TestSpiController::chainWhoseAnswersStopPartWay()
@@ -435,7 +420,7 @@ void TestSpiController::chainWhoseAnswersStopPartWay()
     const int left = spi->chainLength();
     AppletInstances::controlBoard = &board;
     QCOMPARE(out, QVariant(false));
-    QCOMPARE(logTexts(log), QStringList{ChainReadError});
+    QCOMPARE(logTexts(log), QStringList{"-1 SpiController:Chain spi register read error"});
     QCOMPARE(left, 0);
     // What did arrive is kept, the rest left as it was.
     QCOMPARE(field(QStringLiteral("SR0[]")), 0x001u);
@@ -444,36 +429,19 @@ void TestSpiController::chainWhoseAnswersStopPartWay()
     QCOMPARE(field(QStringLiteral("SR7[]")), 0x1A5u);
 }
 
-void TestSpiController::rawTransferCommand_data()
+void TestSpiController::rawTransferAndClock()
 {
-    QTest::addColumn<QVariant>("args");
-    QTest::addColumn<int>("frame"); // -1: refused
-    QTest::newRow("0x text") << QVariant(QStringLiteral(" 0x2004 ")) << 0x2004;
-    QTest::newRow("empty: the form field") << QVariant(QString()) << 0x1F00;
-    QTest::newRow("not hex") << QVariant(QStringLiteral("xyz")) << -1;
-    QTest::newRow("too wide") << QVariant(QStringLiteral("12345")) << -1;
-}
-
-void TestSpiController::rawTransferCommand()
-{
-    QFETCH(QVariant, args);
-    QFETCH(int, frame);
-    auto* tx = raw->findChild<QLineEdit*>(QStringLiteral("leTxFrame"));
-    auto* rx = raw->findChild<QLineEdit*>(QStringLiteral("leRxFrame"));
-    QVERIFY(tx && rx);
-    tx->setText(QStringLiteral("1f00"));
     sim()->setStatusRegister(0, 0x123);
-    QSignalSpy log(raw.get(), &Applet::signal_log);
-    QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), args), QVariant(frame >= 0));
-    QCOMPARE(log.size(), frame >= 0 ? 0 : 1);
-    QCOMPARE(frames(), frame >= 0 ? QList<int>{frame} : QList<int>{});
-    if (frame >= 0)
-        QCOMPARE(rx->text(), QStringLiteral("0123"));
-}
+    QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), QStringLiteral(" 0x2004 ")),
+             QVariant(true));
+    QCOMPARE(raw->findChild<QLineEdit*>(QStringLiteral("leRxFrame"))->text(),
+             QStringLiteral("0123"));
+    QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), QStringLiteral("12345")),
+             QVariant(false));
+    QCOMPARE(frames(), QList<int>{0x2004});
 
-void TestSpiController::rawClockIsSentWhileActive()
-{
     raw->deactivate();
+    sim()->clearReceivedLines();
     QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 500000, CallerKey::External));
     QVERIFY(sim()->receivedLines().isEmpty()); // inactive: the change stays in the model
     raw->activate();
@@ -494,34 +462,12 @@ void TestSpiController::windowWritesAndReadsRegisters()
                       Qt::LeftButton);
     QCOMPARE(sim()->chipRegister(0), quint16(0x0001));
 
-    auto* combo = child<CustomControls::ComboBox>("cmCR8B_6_3");
-    QVERIFY(combo && combo->count() == 16);
-    combo->setCurrentIndex(9);
-    emit combo->activated(9);
-    QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR8B"),
-                      Qt::LeftButton);
-    QCOMPARE(frames().last(), 0x8400 | (9 << 3));
-
     sim()->setStatusRegister(3, 0x801);
     QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_ReadSR3"), Qt::LeftButton);
-    QCOMPARE(frames().mid(2), (QList<int>{0x0581, 0xD000}));
+    QCOMPARE(frames().mid(1), (QList<int>{0x0581, 0xD000}));
     auto* high6 = child<CustomControls::CheckBox>("cbSR3_11");
     QVERIFY(high6->isChecked() && !high6->isWritable());
     QVERIFY(!child<CustomControls::CheckBox>("cbSR3_1")->isChecked());
-
-    // The "registers cleared" box, shown from a decoded answer, runs the recovery on a real board.
-    RecordingApplet boardApplet;
-    ControlBoard real;
-    AppletInstances::board = &boardApplet;
-    AppletInstances::controlBoard = &real;
-    SR0.setField(QStringLiteral("SR0[RCF]"), 1);
-    const bool shown = child<CustomControls::CheckBox>("cbSR0_10")->isChecked();
-    SR0.setField(QStringLiteral("SR0[RCF]"), 0);
-    AppletInstances::controlBoard = &board;
-    AppletInstances::board = nullptr;
-    QVERIFY(shown);
-    QCOMPARE(boardApplet.calls, QStringList{"run:setUserConf"});
-    QCOMPARE(CR0.getField(QStringLiteral("CR0[]")), 0u);
 }
 
 QTEST_MAIN(TestSpiController)
