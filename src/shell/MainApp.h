@@ -4,9 +4,9 @@
 #include "ScriptProtocol.h"
 
 #include <QList>
-#include <QSet>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
