@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -125,12 +126,11 @@ struct Wire
 {
     qint64 byteNs = 0;
     qint64 freeAt = 0;
-    void pass(qsizetype bytes)
+    // The time the last of `bytes` leaves the wire when they enter it at `start`.
+    qint64 pass(qint64 start, qsizetype bytes)
     {
-        if (!byteNs)
-            return;
-        freeAt = std::max(freeAt, nowNs()) + byteNs * bytes;
-        sleepUntil(freeAt);
+        freeAt = std::max(freeAt, start) + byteNs * bytes;
+        return freeAt;
     }
 };
 
@@ -219,7 +219,9 @@ int main(int argc, char** argv)
             usleep(1000);
             continue;
         }
-        rxWire.pass(n);
+        // The command's last byte is in only after its wire time; the answer can
+        // start then. One sleep for both keeps the pacing error to one wake-up.
+        const qint64 received = rxWire.byteNs ? rxWire.pass(nowNs(), n) : 0;
         QByteArray out;
         for (ssize_t i = 0; i < n; ++i) {
             const char c = buffer[i];
@@ -270,7 +272,8 @@ int main(int argc, char** argv)
             out.append(answer);
         }
         if (!out.isEmpty()) {
-            txWire.pass(out.size());
+            if (txWire.byteNs)
+                sleepUntil(txWire.pass(received, out.size()));
             if (!writeAll(master, out))
                 break;
         }

@@ -223,8 +223,7 @@ bool ControlBoard::send(const QByteArray& line, QByteArray* answer, int timeoutM
     return sendLocal(lines, answer, timeoutMs);
 }
 
-bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* answer,
-                              int timeoutMs)
+bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* answer, int timeoutMs)
 {
     LinkChannel& channel = *m_channel;
     using Clock = LinkChannel::Clock;
@@ -348,7 +347,8 @@ bool ControlBoard::takeAnswer(const QByteArray& sent, const QByteArray& line)
         logLine(108, line);
     if (!line.contains("err"))
         return true;
-    sendFailed(QStringLiteral("Board answered \"%1\" to: %2").arg(printable(line), printable(sent)));
+    sendFailed(
+        QStringLiteral("Board answered \"%1\" to: %2").arg(printable(line), printable(sent)));
     return false;
 }
 
@@ -397,6 +397,8 @@ bool ControlBoard::startStream(const QByteArray& line)
         m_worker->setStreaming(false);
         return false;
     }
+    // The stream is the answer; nothing is owed after it.
+    m_owedAnswers = 0;
     m_streaming = true;
     emit signal_stream(true);
     return true;

@@ -16,7 +16,8 @@ class SimulatedBoard;
 // Threading: the worker thread (started by connectBoard) owns the serial port and moves
 // bytes between it and the two rings. Every public function is called from the GUI
 // thread; send() runs its transaction in the caller's thread and blocks until the
-// answers or the time-out. Signals are emitted to the GUI thread (queued).
+// answers or the time-out. Signals are emitted in the GUI thread: during send()
+// directly, the worker's reports (log, loss, stream) through queued calls.
 class ControlBoard : public QObject
 {
     Q_OBJECT

@@ -13,8 +13,8 @@ void LinkChannel::reportOpen(bool ok, const QString& error)
 bool LinkChannel::waitOpen(int timeoutMs, QString* error)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    const bool done = m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                      [this] { return m_open != 0; });
+    const bool done =
+        m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_open != 0; });
     if (!done) {
         *error = QStringLiteral("no answer from the port thread");
         return false;

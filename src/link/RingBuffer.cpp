@@ -62,7 +62,9 @@ bool RingBuffer::readLine(QByteArray* line)
 {
     const quint64 head = m_head.load(std::memory_order_acquire);
     quint64 tail = m_tail.load(std::memory_order_relaxed);
-    auto at = [this](quint64 pos) { return m_data[size_t(pos % quint64(m_capacity))]; };
+    auto at = [this](quint64 pos) {
+        return m_data[size_t(pos % quint64(m_capacity))];
+    };
     while (tail != head && (at(tail) == '\r' || at(tail) == '\n'))
         ++tail;
     m_tail.store(tail, std::memory_order_release);

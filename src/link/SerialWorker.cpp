@@ -13,7 +13,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcLink, "rmx.link")
+Q_LOGGING_CATEGORY(lcLink, "rmx.link", QtInfoMsg)
 
 namespace {
 constexpr char ENQ = 0x05;
@@ -100,7 +100,8 @@ void SerialWorker::run()
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
     if (m_wakeFd < 0) {
-        m_channel->reportOpen(false, QStringLiteral("no wake-up descriptor: %1").arg(systemError(errno)));
+        m_channel->reportOpen(false,
+                              QStringLiteral("no wake-up descriptor: %1").arg(systemError(errno)));
         return;
     }
     if (!port.open(QIODevice::ReadWrite)) {
@@ -173,8 +174,8 @@ void SerialWorker::loop(QSerialPort& port)
                 received(buffer, n);
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 lose(QStringLiteral("Port error on %1: %2")
-                         .arg(m_portName, n == 0 ? QStringLiteral("device closed")
-                                                 : systemError(errno)));
+                         .arg(m_portName,
+                              n == 0 ? QStringLiteral("device closed") : systemError(errno)));
                 break;
             }
         } else if (events & (POLLERR | POLLHUP | POLLNVAL)) {
@@ -264,7 +265,6 @@ void SerialWorker::received(const char* data, qsizetype size)
         return;
     }
 
-    int invalid = 0;
     bool gotLine = false;
     const qsizetype maxLine = m_channel->rx.capacity() - 1;
     for (qsizetype i = 0; i < size; ++i) {
@@ -274,11 +274,15 @@ void SerialWorker::received(const char* data, qsizetype size)
                 m_discarding = false;
             } else if (!m_line.isEmpty()) {
                 m_line.append('\n');
-                if (m_channel->rx.write(m_line))
+                if (m_channel->rx.write(m_line)) {
                     gotLine = true;
-                else
+                    m_rxFull = false;
+                } else if (!m_rxFull) {
+                    // Reported once per episode; a chatty board must not flood the log.
+                    m_rxFull = true;
                     emit linkLog(-1000, QStringLiteral("Receive buffer full, line dropped: %1")
                                             .arg(QString::fromLatin1(m_line.left(60).trimmed())));
+                }
                 m_line.clear();
             }
         } else if (c == ACK) {
@@ -287,21 +291,27 @@ void SerialWorker::received(const char* data, qsizetype size)
             if (m_discarding)
                 continue;
             if (m_line.size() >= maxLine) {
-                emit linkLog(-1000, QStringLiteral("Received line longer than %1 bytes discarded")
-                                        .arg(maxLine));
+                emit linkLog(
+                    -1000,
+                    QStringLiteral("Received line longer than %1 bytes discarded").arg(maxLine));
                 m_line.clear();
                 m_discarding = true;
                 continue;
             }
             m_line.append(c);
         } else {
-            ++invalid;
+            ++m_invalid;
         }
     }
-    if (invalid)
+    // Invalid bytes are reported at most once a second, with their count.
+    const qint64 now = monotonicMs();
+    if (m_invalid && now - m_invalidReportMs >= 1000) {
         emit linkLog(-1000, QStringLiteral("Discarded %1 invalid bytes received on %2")
-                                .arg(invalid)
+                                .arg(m_invalid)
                                 .arg(m_portName));
+        m_invalid = 0;
+        m_invalidReportMs = now;
+    }
     if (gotLine)
         m_channel->notifyLine();
 }

@@ -70,6 +70,9 @@ private:
     QByteArray m_pending; // bytes the device did not take yet
     QByteArray m_line;
     bool m_discarding = false;
+    bool m_rxFull = false;
+    int m_invalid = 0;
+    qint64 m_invalidReportMs = -1000000;
     bool m_gone = false;
     int m_enqTries = 0;
     int m_nakRun = 0;

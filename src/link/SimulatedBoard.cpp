@@ -149,8 +149,8 @@ bool SimulatedBoard::readValue(const QString& key, QString* value)
     if (key == SpiData) {
         if (m_answerQueue.isEmpty())
             return false;
-        *value = QStringLiteral("%1").arg(m_answerQueue.takeFirst(), 4, 16, QLatin1Char('0'))
-                     .toUpper();
+        *value =
+            QStringLiteral("%1").arg(m_answerQueue.takeFirst(), 4, 16, QLatin1Char('0')).toUpper();
         return true;
     }
     if (m_variables.contains(key)) {

@@ -8,7 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <fcntl.h>
 #include <memory>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +69,56 @@ private:
     QStringList m_lines;
 };
 
+// A bare pseudo-terminal whose far end the test drives: it answers "get VER" and
+// otherwise "ok", and lets the test push raw bytes (a data stream).
+class PtyBoard
+{
+public:
+    PtyBoard()
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(m_master);
+        unlockpt(m_master);
+        m_path = QString::fromLocal8Bit(ptsname(m_master));
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~PtyBoard()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_master);
+    }
+    QString path() const { return m_path; }
+    void push(const QByteArray& bytes)
+    {
+        QCOMPARE(::write(m_master, bytes.data(), bytes.size()), bytes.size());
+    }
+
+private:
+    void serve()
+    {
+        QByteArray line;
+        char c;
+        while (!m_stop) {
+            pollfd pfd{m_master, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) <= 0 || ::read(m_master, &c, 1) != 1)
+                continue;
+            if (c != '\n') {
+                line.append(c);
+                continue;
+            }
+            const QByteArray answer = line == "get VER" ? "VER=pty\r\n" : "ok\r\n";
+            [[maybe_unused]] ssize_t n = ::write(m_master, answer.data(), answer.size());
+            line.clear();
+        }
+    }
+
+    int m_master = -1;
+    QString m_path;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 bool hasLog(const QSignalSpy& spy, int type, const QString& part)
 {
     for (const QList<QVariant>& entry : spy)
@@ -99,6 +154,7 @@ private slots:
     void openFailureIsReported();
     void boardNotRespondingIsReported();
     void resetSendsSixCan();
+    void streamGoesToCaptureUntilThreeNak();
 
     void scriptBoardAnswersLikeTheSimulatedBoard();
 };
@@ -132,8 +188,8 @@ void TestControlBoard::mockupTransactions_data()
         << QByteArray("set DIO25=1\nget DIO25\n") << true << QByteArray("DIO25=1") << 2;
     QTest::newRow("err in first line") << QByteArray("get NOPE\nget VER") << false
                                        << QByteArray("VER=") + SimulatedBoard::Version << 2;
-    QTest::newRow("empty lines not counted") << QByteArray("\n\nset WDen=1\r\n\n") << true
-                                             << QByteArray("WDen=1") << 1;
+    QTest::newRow("empty lines not counted")
+        << QByteArray("\n\nset WDen=1\r\n\n") << true << QByteArray("WDen=1") << 1;
 }
 
 void TestControlBoard::mockupTransactions()
@@ -242,8 +298,8 @@ void TestControlBoard::multiLineSendWaitsForEveryAnswer()
     QVERIFY(link.connectBoard(sim.path()));
     QSignalSpy rx(&link, &ControlBoard::signal_rx);
     QByteArray answer;
-    QVERIFY(link.send("set SPI0CS0DATA=020680 SPI0CS0DATA=02D000\nset DIO25=1\nget DIO25",
-                      &answer));
+    QVERIFY(
+        link.send("set SPI0CS0DATA=020680 SPI0CS0DATA=02D000\nset DIO25=1\nget DIO25", &answer));
     QCOMPARE(answer, QByteArray("DIO25=1"));
     QCOMPARE(rx.count(), 3);
     // Both frames were queued: two answers, then none.
@@ -436,6 +492,35 @@ void TestControlBoard::resetSendsSixCan()
     QTRY_VERIFY(sim.received(3, 100).contains("RESET"));
     QVERIFY(link.get("DIO25", &value));
     QCOMPARE(value, QByteArray("0"));
+}
+
+void TestControlBoard::streamGoesToCaptureUntilThreeNak()
+{
+    PtyBoard board;
+    ControlBoard link;
+    link.setKeepAliveInterval(0);
+    QVERIFY(link.connectBoard(board.path()));
+    QCOMPARE(link.firmwareVersion(), QString("pty"));
+    QSignalSpy stream(&link, &ControlBoard::signal_stream);
+    QSignalSpy capture(&link, &ControlBoard::signal_captureData);
+    QVERIFY(!link.startStream("")); // nothing to send
+    QVERIFY(link.startStream("set STREAM=1"));
+    QCOMPARE(stream.count(), 1);
+    QCOMPARE(stream.at(0).at(0).toBool(), true);
+    QVERIFY(!link.send("get VER"));
+
+    const QByteArray data("\x00\x01ok\r\n\x15\x7f", 8);
+    board.push(data);
+    board.push("\x15\x15\x15");
+    QTRY_COMPARE(stream.count(), 2);
+    QCOMPARE(stream.at(1).at(0).toBool(), false);
+    QByteArray captured;
+    for (const QList<QVariant>& chunk : capture)
+        captured += chunk.at(0).toByteArray();
+    QCOMPARE(captured, data + "\x15\x15\x15");
+    QByteArray answer;
+    QVERIFY(link.send("get X", &answer));
+    QCOMPARE(answer, QByteArray("ok"));
 }
 
 void TestControlBoard::scriptBoardAnswersLikeTheSimulatedBoard()

@@ -114,8 +114,8 @@ void TestRingBuffer::concurrentProducerAndConsumerLoseNothing()
         const QByteArray want = QByteArray(expected % 13, 'x') + QByteArray::number(expected);
         if (line != want) {
             producer.join();
-            QFAIL(qPrintable(QStringLiteral("line %1 read as %2").arg(expected).arg(
-                QString::fromLatin1(line))));
+            QFAIL(qPrintable(
+                QStringLiteral("line %1 read as %2").arg(expected).arg(QString::fromLatin1(line))));
         }
         ++expected;
     }

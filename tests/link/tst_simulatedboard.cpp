@@ -42,10 +42,9 @@ void TestSimulatedBoard::answersLikeTheFirmware_data()
     QTest::newRow("read-only version") << QByteArray("set VER=2") << QByteArray("err\r\n");
     QTest::newRow("read-only measure") << QByteArray("set Isen1=3") << QByteArray("err\r\n");
     QTest::newRow("no generator 4") << QByteArray("set PWM4CONF") << QByteArray("err\r\n");
-    QTest::newRow("frame needs count") << QByteArray("set SPI0CS0DATA=1234")
-                                       << QByteArray("err\r\n");
-    QTest::newRow("frame not hex") << QByteArray("set SPI0CS0DATA=02XY12")
-                                   << QByteArray("err\r\n");
+    QTest::newRow("frame needs count")
+        << QByteArray("set SPI0CS0DATA=1234") << QByteArray("err\r\n");
+    QTest::newRow("frame not hex") << QByteArray("set SPI0CS0DATA=02XY12") << QByteArray("err\r\n");
     QTest::newRow("no queued answer") << QByteArray("get SPI0CS0DATA") << QByteArray("err\r\n");
 }
 
@@ -123,14 +122,20 @@ void TestSimulatedBoard::motorCurrentNeedsBothBridgesAndDriver_data()
     // CR0 0x005 = HB1+HB3 (motor 1), 0x00A = HB2+HB4; CR1 0x400 = DRV_EN.
     const QByteArray duty = "set PWM0DUTY=40 PWM1DUTY=25\n";
     QTest::newRow("all on, motor 1") << duty + "set DIO25=1 SPI0CS0DATA=021400 SPI0CS0DATA=020005"
-                                     << "800" << "0";
+                                     << "800"
+                                     << "0";
     QTest::newRow("all on, motor 2") << duty + "set DIO25=1 SPI0CS0DATA=021400 SPI0CS0DATA=02000A"
-                                     << "0" << "500";
+                                     << "0"
+                                     << "500";
     QTest::newRow("one bridge") << duty + "set DIO25=1 SPI0CS0DATA=021400 SPI0CS0DATA=020001"
-                                << "0" << "0";
-    QTest::newRow("EN pin low") << duty + "set SPI0CS0DATA=021400 SPI0CS0DATA=02000F" << "0"
+                                << "0"
                                 << "0";
-    QTest::newRow("driver off") << duty + "set DIO25=1 SPI0CS0DATA=02000F" << "0" << "0";
+    QTest::newRow("EN pin low") << duty + "set SPI0CS0DATA=021400 SPI0CS0DATA=02000F"
+                                << "0"
+                                << "0";
+    QTest::newRow("driver off") << duty + "set DIO25=1 SPI0CS0DATA=02000F"
+                                << "0"
+                                << "0";
 }
 
 void TestSimulatedBoard::motorCurrentNeedsBothBridgesAndDriver()

@@ -1,6 +1,8 @@
 #include "Applet.h"
 #include "AppletInstances.h"
+#include "Board.h"
 #include "CallerKey.h"
+#include "ConfigLoader.h"
 #include "ControlBoard.h"
 #include "LocalServer.h"
 #include "Logs.h"
@@ -8,13 +10,14 @@
 #include "MainWindow.h"
 #include "SimulatedBoard.h"
 
-#include "Board.h"
-
+#include <QAbstractButton>
 #include <QAction>
-#include <QDir>
+#include <QApplication>
+#include <QDate>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
+#include <QMessageBox>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -27,48 +30,86 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void cleanup();
-    void appletsAreCreatedInOrderWithShortcuts();
-    void connectActivatesAndCloseDeactivates();
-    void linkLossDeactivatesAndClearsChipImages();
-    void scriptingNeedsAKnownAppletAndABoard();
-    void ownNamesAreServed_data();
-    void ownNamesAreServed();
-    void configurationNeedsABoard();
-    void configurationLoadsIntoBoardAndSpiController();
-    void faultyConfigurationChangesNothing();
+    void logEntriesAreColouredAndFilteredByType_data();
+    void logEntriesAreColouredAndFilteredByType();
+    void logSavesToTheDailyFile();
+    void connectActivatesAndCloseOrLinkLossDeactivates();
+    void scriptingRequestsFailAndAreLogged_data();
+    void scriptingRequestsFailAndAreLogged();
+    void configFiles_data();
+    void configFiles();
+    void loadConfigWritesAllOrNothing();
 
 private:
-    QString writeFile(const QString& name, const QByteArray& text);
-    QStringList errorEntries() const;
+    QStringList startUpDialogs(bool acceptOtherName);
+    QString lastError() const;
 
     MainApp* m_app = nullptr;
     QTemporaryDir m_dir;
-    QString m_oldCurrent;
+    QString m_taken =
+        QStringLiteral("rmx_tst_mainapp_%1").arg(QRandomGenerator::global()->generate());
 };
+
+// Starts up while another program holds the pipe name, answering the dialogs as a user would.
+QStringList TestMainApp::startUpDialogs(bool acceptOtherName)
+{
+    QStringList seen;
+    QTimer user;
+    connect(&user, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen << box->text();
+            QAbstractButton* b = box->button(acceptOtherName ? QMessageBox::Yes : QMessageBox::No);
+            b ? b->click() : box->accept();
+        } else if (auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            seen << input->labelText();
+            input->setTextValue(m_taken + QStringLiteral("_b"));
+            input->accept();
+        }
+    });
+    user.start(20);
+    m_app = MainApp::instance();
+    m_app->setPipeName(m_taken);
+    seen.prepend(m_app->init() ? QStringLiteral("started") : QStringLiteral("ended"));
+    return seen;
+}
 
 void TestMainApp::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_oldCurrent = QDir::currentPath();
-    QDir::setCurrent(m_dir.path()); // the settings file goes there
-    m_app = MainApp::instance();
-    QCOMPARE(MainApp::instance(), m_app);
-    m_app->setPipeName(
-        QStringLiteral("rmx_tst_mainapp_%1").arg(QRandomGenerator::global()->generate()));
-    QVERIFY(m_app->init());
+    QDir::setCurrent(m_dir.path());    // the settings file goes there
+    LocalServer otherProgram(nullptr); // never asked anything
+    QCOMPARE(otherProgram.listen(m_taken), LocalServer::ListenResult::Listening);
+    const QString question("Pipe is already used by another software\nUse another pipename?(Yes)");
+    const QStringList seen = startUpDialogs(false);
+    QCOMPARE(seen.mid(0, 2), (QStringList{"ended", question}));
+    QVERIFY(seen.value(2).contains(QLatin1String("The program ends")));
+    QVERIFY(m_app->mainWindow() == nullptr);
+    m_app->shutdown();
+    MainApp::destroyInstance();
+
+    QCOMPARE(startUpDialogs(true), (QStringList{"started", question, "Pipename"}));
+    QVERIFY(otherProgram.isListening()); // the other program keeps its pipe
+    QVERIFY(LocalServer::isNameInUse(m_taken + QStringLiteral("_b")));
     m_app->start();
     QVERIFY(m_app->mainWindow()->isVisible());
-    QVERIFY(m_app->localServer()->isListening());
-    QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("rmx4218.ini"))));
+    // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
+    QStringList names;
+    for (Applet* a : m_app->applets())
+        names << a->objectName();
+    QCOMPARE(names, (QStringList{"Logs", "Board", "SpiController", "SpiRaw", "WatchDog"}));
+    QCOMPARE(AppletInstances::board, m_app->applets().at(1));
+    for (int i = 1; i < m_app->applets().size(); ++i) {
+        const QString key = QStringLiteral("Ctrl+%1").arg(i - 1);
+        QVERIFY(m_app->applets().at(i)->windowTitle().startsWith("(" + key + ") "));
+        QCOMPARE(m_app->applets().at(i)->windowAction()->shortcut(), QKeySequence(key));
+    }
 }
 
 void TestMainApp::cleanupTestCase()
 {
     m_app->shutdown();
-    QVERIFY(AppletInstances::logs == nullptr);
-    QVERIFY(AppletInstances::controlBoard == nullptr);
+    QVERIFY(AppletInstances::logs == nullptr && AppletInstances::controlBoard == nullptr);
     MainApp::destroyInstance();
-    QDir::setCurrent(m_oldCurrent);
 }
 
 void TestMainApp::cleanup()
@@ -77,251 +118,216 @@ void TestMainApp::cleanup()
     m_app->logs()->clear();
 }
 
-QString TestMainApp::writeFile(const QString& name, const QByteArray& text)
+QString TestMainApp::lastError() const
 {
-    QFile f(m_dir.filePath(name));
-    if (!f.open(QIODevice::WriteOnly))
-        return QString();
-    f.write(text);
-    return f.fileName();
+    const auto items = m_app->logs()->entryList()->findItems("Error ", Qt::MatchContains);
+    return items.isEmpty() ? QString() : items.last()->text();
 }
 
-QStringList TestMainApp::errorEntries() const
+void TestMainApp::logEntriesAreColouredAndFilteredByType_data()
 {
-    QStringList texts;
-    QListWidget* list = m_app->logs()->entryList();
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->data(Qt::UserRole).toInt() < 0)
-            texts << list->item(i)->text();
-    }
-    return texts;
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QColor>("color");
+    QTest::newRow("applet error") << -1 << QColor(Qt::red);
+    QTest::newRow("information") << 0 << QColor(Qt::black);
+    QTest::newRow("warning") << 100 << QColor(Qt::magenta);
+    QTest::newRow("received line") << 108 << QColor(Qt::green);
+    QTest::newRow("transmitted line") << 109 << QColor(Qt::blue);
+    QTest::newRow("pipe traffic") << 110 << QColor(Qt::cyan);
+    QTest::newRow("past the colour table") << 500 << QColor(Qt::black);
 }
 
-void TestMainApp::appletsAreCreatedInOrderWithShortcuts()
+void TestMainApp::logEntriesAreColouredAndFilteredByType()
 {
-    QStringList names;
-    for (Applet* a : m_app->applets())
-        names << a->objectName();
-    QCOMPARE(names, (QStringList{"Logs", "Board", "SpiController", "SpiRaw", "WatchDog"}));
-
-    QCOMPARE(AppletInstances::logs, m_app->applets().at(0));
-    QCOMPARE(AppletInstances::controlBoard, m_app->controlBoard());
-    QVERIFY(AppletInstances::basic == nullptr);
-    QVERIFY(AppletInstances::hbController == nullptr);
-    QVERIFY(AppletInstances::chipId == nullptr);
-    QCOMPARE(m_app->appletByName(QStringLiteral("Logs")), AppletInstances::logs);
-    QVERIFY(m_app->appletByName(QStringLiteral("Nothing")) == nullptr);
-
-    const QList<QAction*> menu = m_app->mainWindow()->windowsMenu()->actions();
-    for (int i = 1; i < m_app->applets().size(); ++i) {
-        Applet* a = m_app->applets().at(i);
-        const QString prefix = QStringLiteral("(Ctrl+%1) ").arg(i - 1);
-        QVERIFY2(a->windowTitle().startsWith(prefix), qPrintable(a->windowTitle()));
-        QVERIFY(a->windowAction());
-        QCOMPARE(a->windowAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+%1").arg(i - 1)));
-        QVERIFY(menu.contains(a->windowAction()));
-        QVERIFY(a->container());
-    }
+    QFETCH(int, type);
+    QFETCH(QColor, color);
+    Logs logs;
+    logs.setCommLogging(false); // errors only
+    logs.slot_addLog(type, QStringLiteral("quiet"));
+    QCOMPARE(logs.entryList()->count(), type < 0 ? 1 : 0);
+    logs.setCommLogging(true);
+    logs.slot_addLog(type, QStringLiteral("entry"));
+    QListWidgetItem* item = logs.entryList()->item(logs.entryList()->count() - 1);
+    QCOMPARE(item->foreground().color(), color);
+    QVERIFY(item->text().endsWith(QLatin1String(" entry")));
 }
 
-void TestMainApp::connectActivatesAndCloseDeactivates()
+void TestMainApp::logSavesToTheDailyFile()
 {
-    ControlBoard* board = m_app->controlBoard();
-    QVERIFY(!board->isConnected());
-    for (Applet* a : m_app->applets()) {
-        if (a != m_app->logs())
-            QVERIFY2(!a->isActive(), qPrintable(a->objectName()));
-    }
-    QVERIFY(m_app->logs()->isActive()); // the log works without a board
+    QFile file(m_dir.filePath(QDate::currentDate().toString("yyyyMMdd") + ".log"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
+    file.close();
+    Logs logs;
+    logs.setLogDirectory(m_dir.path());
+    logs.setCommLogging(false);
+    QVERIFY(logs.setSaving(true));
+    logs.slot_addLog(-1, QStringLiteral("Error SET:Board.x"));
+    logs.slot_addLog(108, QStringLiteral("hidden, so not saved"));
+    logs.setCommLogging(true);
+    logs.slot_addLog(108, QStringLiteral("multi\nline"));
+    logs.setSaving(false);
+    logs.slot_addLog(0, QStringLiteral("after saving"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    const QRegularExpression format("^earlier line\nC\\(-1\\) [\\d:.]{12} ::: Error SET:Board.x \n"
+                                    "C\\(108\\) [\\d:.]{12} ::: multi line \n$");
+    QVERIFY2(format.match(text).hasMatch(), qPrintable(text));
+    logs.setLogDirectory(QStringLiteral("/nonexistent/dir")); // unwritable: refused, reported
+    QVERIFY(!logs.setSaving(true));
+    QCOMPARE(logs.entryList()->item(logs.entryList()->count() - 1)->foreground().color(),
+             QColor(Qt::red));
+}
 
+void TestMainApp::connectActivatesAndCloseOrLinkLossDeactivates()
+{
+    auto activeOnes = [this] {
+        QStringList active;
+        for (Applet* a : m_app->applets())
+            if (a->isActive() && a->windowAction()->isEnabled())
+                active << a->objectName();
+        return active;
+    };
+    QCOMPARE(activeOnes(), QStringList{"Logs"}); // the log works without a board
     QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    for (Applet* a : m_app->applets()) {
-        QVERIFY2(a->isActive(), qPrintable(a->objectName()));
-        QVERIFY(a->windowAction()->isEnabled());
-    }
+    QCOMPARE(activeOnes().size(), m_app->applets().size());
     QVERIFY(!m_app->mainWindow()->firmwareLabel()->text().isEmpty());
     QVERIFY2(AppletInstances::board->container()->isVisible(), "the first connection shows Board");
     QVERIFY2(!m_app->openBoard(QStringLiteral("mockup")), "a second open is refused");
-
-    Applet* shown = m_app->applets().size() > 1 ? m_app->applets().at(1) : nullptr;
-    if (shown) {
-        shown->showWindow();
-        QVERIFY(shown->container()->isVisible());
-    }
-    m_app->closeBoard();
-    QVERIFY(!board->isConnected());
-    for (Applet* a : m_app->applets()) {
-        if (a == m_app->logs())
-            continue;
-        QVERIFY2(!a->isActive(), qPrintable(a->objectName()));
-        QVERIFY(!a->windowAction()->isEnabled());
-    }
-    if (shown)
-        QVERIFY(!shown->container()->isVisible());
-    QVERIFY(m_app->logs()->isActive());
-    QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
-
-    // Reconnecting brings back the windows that were open.
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    if (shown)
-        QVERIFY(shown->container()->isVisible());
-    m_app->closeBoard();
-}
-
-void TestMainApp::linkLossDeactivatesAndClearsChipImages()
-{
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
     Applet* spi = AppletInstances::spiController;
-    if (spi) {
-        QVERIFY(spi->setValue(QStringLiteral("CR2[3:0]"), 5, CallerKey::Internal));
-        QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 5u);
-    }
-    // What the link reports when the board goes away.
+    spi->showWindow();
+    m_app->closeBoard();
+    QVERIFY(!m_app->controlBoard()->isConnected());
+    QCOMPARE(activeOnes(), QStringList{"Logs"});
+    QVERIFY(!spi->container()->isVisible());
+    QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+    QVERIFY2(spi->container()->isVisible(), "reconnecting brings back the windows that were open");
+
+    // Link loss, as the link reports it: deactivated, and the chip images cleared.
+    QVERIFY(spi->setValue(QStringLiteral("CR2[3:0]"), 5, CallerKey::Internal));
     emit m_app->controlBoard()->signal_disconnected();
-    for (Applet* a : m_app->applets()) {
-        if (a != m_app->logs())
-            QVERIFY2(!a->isActive(), qPrintable(a->objectName()));
-    }
-    if (spi)
-        QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 0u);
+    QCOMPARE(activeOnes(), QStringList{"Logs"});
+    QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 0u);
     QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
 }
 
-void TestMainApp::scriptingNeedsAKnownAppletAndABoard()
-{
-    // No board: applet requests fail and are logged.
-    QVERIFY(!m_app->set(QStringLiteral("Logs.x"), 1));
-    QVERIFY(!m_app->get(QStringLiteral("Logs.x")).isValid());
-    QVERIFY(!m_app->run(QStringLiteral("Logs.Clear"), QString()).isValid());
-    const QStringList errors = errorEntries();
-    QCOMPARE(errors.size(), 3);
-    QVERIFY(errors[0].endsWith(QLatin1String("Error SET:Logs.x")));
-    QVERIFY(errors[1].endsWith(QLatin1String("Error GET Logs.x")));
-    QVERIFY(errors[2].endsWith(QLatin1String("Error RUN:Logs.Clear")));
-
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    QCOMPARE(m_app->run(QStringLiteral("Logs.Clear"), QString()), QVariant(true));
-    QCOMPARE(m_app->run(QStringLiteral("Logs.NoSuchCommand"), QString()), QVariant(false));
-    QVERIFY(!m_app->run(QStringLiteral("Nobody.Clear"), QString()).isValid());
-    QVERIFY(!m_app->get(QStringLiteral("Nobody.x")).isValid());
-    QVERIFY(!m_app->set(QStringLiteral("Nobody.x"), 1));
-    QVERIFY(!m_app->set(QStringLiteral(".x"), 1));
-    QVERIFY(!m_app->set(QStringLiteral("Logs."), 1));
-    QVERIFY(!m_app->set(QStringLiteral("nodot"), 1));
-    QVERIFY(m_app->set(QStringLiteral("SpiController.CR2[3:0]"), qlonglong(9)));
-    QCOMPARE(m_app->get(QStringLiteral("SpiController.CR2[3:0]")).toUInt(), 9u);
-    QVERIFY(!m_app->set(QStringLiteral("SpiController.NoRegister[3:0]"), qlonglong(9)));
-}
-
-void TestMainApp::ownNamesAreServed_data()
+void TestMainApp::scriptingRequestsFailAndAreLogged_data()
 {
     QTest::addColumn<bool>("connected");
-    QTest::addColumn<QString>("verb");
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("request");
     QTest::addColumn<QVariant>("args");
-    QTest::addColumn<QVariant>("result");
-
-    QTest::newRow("version") << false << "get"
-                             << "version" << QVariant()
-                             << QVariant(QCoreApplication::applicationVersion());
-    QTest::newRow("get unknown own name") << false << "get"
-                                          << "nothing" << QVariant() << QVariant();
-    QTest::newRow("set_timeout") << false << "run"
-                                 << "set_timeout" << QVariant(qlonglong(800)) << QVariant(true);
-    QTest::newRow("set_timeout zero") << false << "run"
-                                      << "set_timeout" << QVariant(qlonglong(0)) << QVariant();
-    QTest::newRow("set_timeout text")
-        << false << "run"
-        << "set_timeout" << QVariant(QStringLiteral("soon")) << QVariant();
-    QTest::newRow("open unknown port")
-        << false << "run"
-        << "open" << QVariant(QStringLiteral("/dev/nonexistent")) << QVariant();
-    QTest::newRow("open mockup") << false << "run"
-                                 << "open" << QVariant(QStringLiteral("mockup")) << QVariant(true);
-    QTest::newRow("write without board")
-        << false << "run"
-        << "write" << QVariant(QStringLiteral("get VER")) << QVariant();
-    QTest::newRow("write two lines")
-        << true << "run"
-        << "write" << QVariant(QStringLiteral("get VER\rget VER")) << QVariant();
-    QTest::newRow("close") << true << "run"
-                           << "close" << QVariant() << QVariant(true);
-    QTest::newRow("unknown own command") << true << "run"
-                                         << "reboot" << QVariant() << QVariant();
+    const auto row = [](bool connected, const char* request, const QVariant& args) {
+        QTest::addRow("%s%s", request, connected ? "" : ", no board")
+            << connected << request << args;
+    };
+    row(false, "set Logs.x", 1);
+    row(false, "get Logs.x", {});
+    row(true, "run Nobody.Clear", {});
+    row(true, "set .x", 1);
+    row(true, "set SpiController.No[3:0]", 9);
+    row(false, "run set_timeout", 0LL);
+    row(false, "run open", "/dev/nonexistent");
+    row(false, "run write", "get VER");
+    row(true, "run write", "get VER\rget VER");
+    row(true, "run reboot", {});
 }
 
-void TestMainApp::ownNamesAreServed()
+void TestMainApp::scriptingRequestsFailAndAreLogged()
 {
     QFETCH(bool, connected);
-    QFETCH(QString, verb);
-    QFETCH(QString, name);
+    QFETCH(QString, request);
     QFETCH(QVariant, args);
-    QFETCH(QVariant, result);
     if (connected)
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    const QVariant got = verb == QLatin1String("get") ? m_app->get(name) : m_app->run(name, args);
-    QCOMPARE(got, result);
-    if (name == QLatin1String("set_timeout") && result.toBool())
-        QCOMPARE(m_app->controlBoard()->timeout(), args.toInt());
-    if (name == QLatin1String("open"))
-        QCOMPARE(m_app->controlBoard()->isConnected(), result.toBool());
-    if (name == QLatin1String("close"))
-        QVERIFY(!m_app->controlBoard()->isConnected());
+    m_app->logs()->clear();
+    const QString verb = request.section(' ', 0, 0), name = request.section(' ', 1);
+    if (verb == "set")
+        QVERIFY(!m_app->set(name, args));
+    else
+        QVERIFY(!(verb == "get" ? m_app->get(name) : m_app->run(name, args)).isValid());
+    const QString logged = verb == "set"   ? "Error SET:" + name
+                           : verb == "get" ? "Error GET " + name
+                                           : "Error RUN:" + name;
+    QVERIFY2(lastError().endsWith(logged), qPrintable(lastError()));
+    QCOMPARE(m_app->controlBoard()->isConnected(), connected);
 }
 
-void TestMainApp::configurationNeedsABoard()
+void TestMainApp::configFiles_data()
 {
-    const QString file = writeFile(QStringLiteral("ok.dorvel"), "CR5A\n{\n0x12\n}\n");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<quint32>>("values"); // loaded values, in file order
+    QTest::addColumn<int>("errorLine");         // refused: the line named in the message
+    QTest::addColumn<QString>("says");
+    const auto row = [](const char* tag, const char* text, QList<quint32> values, int line,
+                        const char* says) {
+        QTest::newRow(tag) << QString(text) << values << line << QString(says);
+    };
+    row("numbers", "CR5A\n{\n0x7FF\n}\nCR10B\n{\n0b101\n}\nCR6A\n{\n0\n}", {0x7FF, 5, 0}, 0, "");
+    row("layout", "\r\n  CR6B \r\n\r\n{\r\n   0x10\r\n\r\n}\r\n\r\n", {16}, 0, "");
+    row("open brace", "CR5A\n0x10\n}\n", {}, 2, "\"{\" expected");
+    row("close brace", "CR5A\n{\n1\nCR5B\n{\n2\n}\n", {}, 4, "\"}\" missing");
+    row("unknown register", "CR5A\n{\n1\n}\nCR11A\n{\n1\n}\n", {}, 5,
+        "unknown register name \"CR11A\"");
+    row("not a number", "CR5A\n{\nabc\n}\n", {}, 3, "\"abc\" is not a number");
+    row("12 bits", "CR5A\n{\n0x800\n}\n", {}, 3, "does not fit in 11 bits");
+    row("empty block", "CR5A\n{\n}\n", {}, 3, "has no value");
+    row("two values", "CR5A\n{\n1\n2\n}\n", {}, 4, "more than one value");
+    row("twice", "CR5A\n{\n1\n}\nCR5A\n{\n2\n}\n", {}, 5, "second time");
+    row("empty file", "", {}, 0, "no configuration register");
+}
+
+void TestMainApp::configFiles()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<quint32>, values);
+    QFETCH(int, errorLine);
+    QFETCH(QString, says);
+    const ConfigLoader::Result r = ConfigLoader::parse(text);
+    QCOMPARE(r.ok, values.size() > 0);
+    QCOMPARE(r.errorLine, errorLine);
+    const QString line = errorLine ? QStringLiteral("Line %1:").arg(errorLine) : QString();
+    QVERIFY2(r.error.contains(says) && r.error.contains(line), qPrintable(r.error));
+    QList<quint32> got; // a refused file hands out no register
+    for (const auto& e : r.entries)
+        got << e.value;
+    QCOMPARE(got, values);
+}
+
+void TestMainApp::loadConfigWritesAllOrNothing()
+{
+    auto write = [this](const char* text) {
+        QFile f(m_dir.filePath(QStringLiteral("c.dorvel")));
+        return f.open(QIODevice::WriteOnly) && f.write(text) > 0 ? f.fileName() : QString();
+    };
     QString message;
-    QVERIFY(!m_app->loadConfig(file, &message));
-    QCOMPARE(message,
-             QStringLiteral("Please connect board before loading configuration registers"));
-}
+    QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x12\n}\n"), &message));
+    QCOMPARE(message, "Please connect board before loading configuration registers");
 
-void TestMainApp::configurationLoadsIntoBoardAndSpiController()
-{
     QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
     m_app->controlBoard()->simulatedBoard()->clearReceivedLines();
     auto* board = static_cast<Board*>(AppletInstances::board);
     Applet* spi = AppletInstances::spiController;
+    const quint32 key = CallerKey::Internal;
     board->loadedRegisters = QStringList{QStringLiteral("CR9B")};
-    const QString file =
-        writeFile(QStringLiteral("user.dorvel"), "CR5A\n{\n0x123\n}\nCR5B\n{\n0b10000000101\n}\n"
-                                                 "CR10A\n{\n7\n}\n");
-    QString message;
-    QVERIFY2(m_app->loadConfig(file, &message), qPrintable(message));
+    QVERIFY2(m_app->loadConfig(
+                 write("CR5A\n{\n0x123\n}\nCR5B\n{\n0b10000000101\n}\nCR10A\n{\n7\n}\n"), &message),
+             qPrintable(message));
     QVERIFY(message.contains(QLatin1String("\"Set User Configuration\"")));
     QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
-    const quint32 key = CallerKey::Internal;
-    QCOMPARE(board->getValue(QStringLiteral("UCR5A[10:0]"), key).toUInt(), 0x123u);
-    QCOMPARE(board->getValue(QStringLiteral("UCR5B[10:0]"), key).toUInt(), 0x405u);
-    QCOMPARE(board->getValue(QStringLiteral("UCR10A[10:0]"), key).toUInt(), 7u);
-    QCOMPARE(spi->getValue(QStringLiteral("CR5A[10:0]"), key).toUInt(), 0x123u);
-    QCOMPARE(spi->getValue(QStringLiteral("CR5B[10:0]"), key).toUInt(), 0x405u);
-    QCOMPARE(spi->getValue(QStringLiteral("CR10A[10:0]"), key).toUInt(), 7u);
+    const QList<std::pair<QString, uint>> expected{{"CR5A", 0x123}, {"CR5B", 0x405}, {"CR10A", 7}};
+    for (const auto& [name, value] : expected) {
+        QCOMPARE(board->getValue("U" + name + "[10:0]", key).toUInt(), value);
+        QCOMPARE(spi->getValue(name + "[10:0]", key).toUInt(), value);
+    }
     // Loading only stores: the user sends with the Board window's button.
     QVERIFY(m_app->controlBoard()->simulatedBoard()->receivedLines().isEmpty());
-}
 
-void TestMainApp::faultyConfigurationChangesNothing()
-{
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    auto* board = static_cast<Board*>(AppletInstances::board);
-    Applet* spi = AppletInstances::spiController;
-    const quint32 key = CallerKey::Internal;
-    QVERIFY(board->setValue(QStringLiteral("UCR6A[10:0]"), 0x11, key));
-    QVERIFY(spi->setValue(QStringLiteral("CR6A[10:0]"), 0x11, key));
-    board->loadedRegisters = QStringList{QStringLiteral("CR6A")};
-
-    const QString file =
-        writeFile(QStringLiteral("bad.dorvel"), "CR6A\n{\n0x22\n}\nCR6B\n{\n0x800\n}\n");
-    QString message;
-    QVERIFY(!m_app->loadConfig(file, &message));
+    // A fault in the second block: the first block is not written either.
+    QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x22\n}\nCR6B\n{\n0x800\n}\n"), &message));
     QVERIFY2(message.contains(QLatin1String("Line 7")), qPrintable(message));
-    QCOMPARE(board->loadedRegisters, QStringList{"CR6A"});
-    QCOMPARE(board->getValue(QStringLiteral("UCR6A[10:0]"), key).toUInt(), 0x11u);
-    QCOMPARE(spi->getValue(QStringLiteral("CR6A[10:0]"), key).toUInt(), 0x11u);
-    QVERIFY(!errorEntries().isEmpty());
+    QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
+    QCOMPARE(board->getValue(QStringLiteral("UCR5A[10:0]"), key).toUInt(), 0x123u);
+    QCOMPARE(spi->getValue(QStringLiteral("CR5A[10:0]"), key).toUInt(), 0x123u);
 }
 
 QTEST_MAIN(TestMainApp)
