@@ -21,6 +21,15 @@ constexpr char ACK = 0x06;
 constexpr char NAK = 0x15;
 constexpr int EnqTries = 3;
 
+constexpr qint64 SpinNs = 100000;
+
+qint64 nowNs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 qint64 monotonicMs()
 {
     timespec t;
@@ -139,7 +148,15 @@ void SerialWorker::loop(QSerialPort& port)
         }
         pollfd fds[2] = {{m_fd, short(POLLIN | (m_pending.isEmpty() ? 0 : POLLOUT)), 0},
                          {m_wakeFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, timeoutMs);
+        // Right after traffic the next byte is usually a few tens of microseconds
+        // away; staying awake that long saves the thread a slow wake-up from idle.
+        int ready = 0;
+        const qint64 spinUntil = m_lastActivityNs + SpinNs;
+        while (nowNs() < spinUntil && (ready = ::poll(fds, 2, 0)) == 0) {
+        }
+        if (ready == 0)
+            ready = ::poll(fds, 2, timeoutMs);
+        m_lastActivityNs = nowNs();
         if (ready < 0) {
             if (errno == EINTR)
                 continue;

@@ -58,6 +58,7 @@ private:
     const QString m_portName;
     const int m_keepAliveMs;
     int m_wakeFd = -1;
+    qint64 m_lastActivityNs = 0;
     std::atomic<int> m_baudRate;
     std::atomic<bool> m_baudChanged{false};
     std::atomic<bool> m_streaming{false};

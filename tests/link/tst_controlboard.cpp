@@ -517,6 +517,9 @@ void TestControlBoard::streamGoesToCaptureUntilThreeNak()
     QByteArray captured;
     for (const QList<QVariant>& chunk : capture)
         captured += chunk.at(0).toByteArray();
+    // The board's answer to the stream command may come first: it is part of the stream.
+    if (captured.startsWith("ok\r\n"))
+        captured.remove(0, 4);
     QCOMPARE(captured, data + "\x15\x15\x15");
     QByteArray answer;
     QVERIFY(link.send("get X", &answer));
