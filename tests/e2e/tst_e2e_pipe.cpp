@@ -17,6 +17,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void setGetRunReachTheSimulatedBoard();
+    void boardAndWatchDogDriveTheBoardByScript();
     void boardLostDuringRequestAnswersErrWithinTimeoutThenShutdown();
 
 private:
@@ -108,6 +109,30 @@ void TestE2ePipe::setGetRunReachTheSimulatedBoard()
     QCOMPARE(request("get\tNobody.x"), QByteArray("err\n"));
     QCOMPARE(request("set\tSpiController.CR2[3:0]\tq5"), QByteArray("err\n"));
     QCOMPARE(request("get\tSpiController.CR2[3:0]"), QByteArray("i5\n"));
+}
+
+void TestE2ePipe::boardAndWatchDogDriveTheBoardByScript()
+{
+    // A motor command writes CR0, CR2 and CR1 through SPI frames (first hex digit of the
+    // frame = register address).
+    int before = boardLines().size();
+    QCOMPARE(request("run\tBoard.setForward1"), QByteArray("i1\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(boardLines().size() > before + 3, 3000);
+    QString addresses;
+    for (const QString& line : boardLines().mid(before))
+        if (line.startsWith(QLatin1String("set SPI0CS0DATA=02")))
+            addresses += line.at(18);
+    QVERIFY2(addresses.contains('0') && addresses.contains('1') && addresses.contains('2'),
+             qPrintable(addresses));
+
+    // The watchdog's safety switch and service routine period.
+    before = boardLines().size();
+    QCOMPARE(request("set\tWatchDog.WDdio\ti1"), QByteArray("ok\n"));
+    QCOMPARE(request("set\tWatchDog.WDTime\tf35.7"), QByteArray("ok\n"));
+    QCOMPARE(request("run\tWatchDog.setRoutineTime"), QByteArray("i1\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(boardLines().mid(before).contains(QStringLiteral("set WDtime=35")),
+                             3000);
+    QVERIFY(boardLines().mid(before).contains(QStringLiteral("set DIO21=1")));
 }
 
 void TestE2ePipe::boardLostDuringRequestAnswersErrWithinTimeoutThenShutdown()
