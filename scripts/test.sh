@@ -7,6 +7,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
+# The code follows .clang-format.
+find "$root/src" "$root/tests" "$root/tools" "$root/bench" -name '*.cpp' -o -name '*.h' |
+  xargs clang-format --dry-run --Werror
+
 run_suite() { # <build dir> <ctest args...>
   local dir=$1; shift
   cmake --build "$dir" -j "$jobs"
