@@ -16,7 +16,6 @@ public:
     explicit WatchDog(QWidget* parent = nullptr);
     ~WatchDog() override;
 
-public slots:
     // "setRoutineTime": sends the WDTime period; "WDenable": switches the routine as the
     // box shows it. Both return true; any other name returns false.
     QVariant runFunction(const QString& name, const QVariant& args) override;
