@@ -97,7 +97,8 @@ def motor_current(state, motor):
 
 
 def answer(state, text):
-    words = text.split()
+    # Items are separated by blanks, as the board firmware splits them.
+    words = [word for word in text.split(" ") if word]
     if len(words) < 2 or words[0] not in ("set", "get"):
         return "err"
     items = words[1:]
@@ -111,7 +112,7 @@ def answer(state, text):
                 del state["answers"][:-1024]
             elif has_value:
                 state["variables"][key] = value
-            else:
+            elif key.endswith("CONF") or key.endswith("START"):
                 state["variables"][key] = "1"
         return " ".join(items)
     pairs = []

@@ -13,15 +13,23 @@ constexpr int OpenTimeoutMs = 5000;
 constexpr int StopTimeoutMs = 2000;
 
 // The non-empty lines of a command text, without line ends.
+// The board ends a line at CR or LF and answers every line that is not empty, so
+// both count here: a miscount would pair later answers with the wrong commands.
 QList<QByteArray> commandLines(const QByteArray& data)
 {
     QList<QByteArray> lines;
-    for (QByteArray line : data.split('\n')) {
-        while (line.endsWith('\r'))
-            line.chop(1);
-        if (!line.trimmed().isEmpty())
+    QByteArray line;
+    for (const char c : data) {
+        if (c != '\n' && c != '\r') {
+            line.append(c);
+            continue;
+        }
+        if (!line.isEmpty())
             lines << line;
+        line.clear();
     }
+    if (!line.isEmpty())
+        lines << line;
     return lines;
 }
 
@@ -227,18 +235,7 @@ bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* ans
 {
     LinkChannel& channel = *m_channel;
     using Clock = LinkChannel::Clock;
-    // Lines sent without waiting are still owed an answer; take those first, or
-    // they would be mistaken for this transaction's answers.
-    if (m_owedAnswers > 0) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
-        while (m_owedAnswers > 0) {
-            quint64 seen = channel.lineCount();
-            if (channel.rx.readLine(nullptr))
-                --m_owedAnswers;
-            else if (!channel.waitLine(&seen, deadline))
-                m_owedAnswers = 0;
-        }
-    }
+    collectOwedAnswers();
     // Anything still unread belongs to an earlier transaction.
     channel.rx.clear();
     channel.dropPartialLine.store(true);
@@ -276,6 +273,8 @@ bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* ans
         }
         if (channel.waitLine(&seen, deadline))
             continue;
+        // A late answer must not pass for the next command's answer.
+        m_owedAnswers += lines - answered;
         if (channel.isLost())
             sendFailed(QStringLiteral("Link lost while waiting for the answer to: %1")
                            .arg(printable(data)));
@@ -286,6 +285,23 @@ bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* ans
         return false;
     }
     return ok;
+}
+
+// Lines sent without waiting, or given up at a time-out, are still owed an answer;
+// take those first, or they would be mistaken for the next transaction's answers.
+void ControlBoard::collectOwedAnswers()
+{
+    if (m_mode != Mode::Serial || m_owedAnswers <= 0)
+        return;
+    LinkChannel& channel = *m_channel;
+    const auto deadline = LinkChannel::Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    while (m_owedAnswers > 0) {
+        quint64 seen = channel.lineCount();
+        if (channel.rx.readLine(nullptr))
+            --m_owedAnswers;
+        else if (!channel.waitLine(&seen, deadline))
+            m_owedAnswers = 0;
+    }
 }
 
 bool ControlBoard::sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs)
@@ -392,6 +408,8 @@ bool ControlBoard::startStream(const QByteArray& line)
 {
     if (m_mode != Mode::Serial || !isConnected() || m_streaming)
         return false;
+    // Answers still owed would otherwise turn into stream data.
+    collectOwedAnswers();
     m_worker->setStreaming(true);
     if (!send(line, nullptr, 0)) {
         m_worker->setStreaming(false);

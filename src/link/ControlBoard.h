@@ -95,6 +95,7 @@ private:
     enum class Mode { None, Serial, Mockup, Script };
 
     bool sendSerial(const QByteArray& data, int lines, QByteArray* answer, int timeoutMs);
+    void collectOwedAnswers();
     bool sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs);
     bool runScript(const QByteArray& line, int timeoutMs, QByteArray* answer);
     // Logs, signals and checks one answer line; false when it holds "err".

@@ -209,9 +209,10 @@ void SerialWorker::drainTransmit()
     m_channel->wakePending.exchange(false, std::memory_order_acq_rel);
     if (m_gone)
         return;
-    if (m_channel->dropPartialLine.exchange(false)) {
+    if (m_channel->dropPartialLine.exchange(false) && !m_line.isEmpty()) {
+        // The rest of that line is still on its way: skip it up to its line end.
         m_line.clear();
-        m_discarding = false;
+        m_discarding = true;
     }
     char buffer[RingBuffer::DefaultCapacity];
     while (qsizetype n = m_channel->tx.read(buffer, sizeof buffer)) {

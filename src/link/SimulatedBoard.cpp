@@ -26,6 +26,7 @@ bool isMeasurement(const QString& key)
 const QString SpiData = QStringLiteral("SPI0CS0DATA");
 // A real board's answer queue is finite; the oldest answers go first.
 constexpr int MaxQueuedAnswers = 1024;
+constexpr int MaxReceivedLines = 10000;
 
 } // namespace
 
@@ -62,7 +63,10 @@ QByteArray SimulatedBoard::handleLine(const QByteArray& line)
     while (text.endsWith('\n') || text.endsWith('\r'))
         text.chop(1);
     const QString command = QString::fromUtf8(text);
+    // Bounded, so a long session on the simulated board does not grow without end.
     m_received << command;
+    if (m_received.size() > MaxReceivedLines)
+        m_received.removeFirst();
     return answer(command.trimmed()).toUtf8() + "\r\n";
 }
 

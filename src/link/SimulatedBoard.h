@@ -17,7 +17,7 @@ public:
     // Answers one command line (without its line end); the answer ends in CR LF.
     QByteArray handleLine(const QByteArray& line);
 
-    // Every line received, in order, without line ends (for tests and tracing).
+    // The last 10,000 lines received, in order, without line ends (tests, tracing).
     QStringList receivedLines() const { return m_received; }
     void clearReceivedLines() { m_received.clear(); }
 

@@ -115,8 +115,11 @@ Result load(const QString& fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return fault(0, tr("Cannot read %1: %2").arg(fileName, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    Result r = parse(QString::fromUtf8(bytes));
+    QString text = QString::fromUtf8(file.readAll());
+    // Editors on Windows often start the file with a byte-order mark.
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    Result r = parse(text);
     if (!r.ok && r.errorLine > 0)
         r.error = tr("%1, %2").arg(fileName, r.error);
     return r;

@@ -421,7 +421,7 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
         // nothing is served before start-up ends
     } else if (splitName(name, &appletName, &inner)) {
         Applet* applet = appletByName(appletName);
-        if (applet && m_board->isConnected())
+        if (applet && m_board->isConnected() && offersFunction(applet, inner))
             result = applet->runFunction(inner, args);
     } else if (name == QLatin1String("open")) {
         if (openBoard(args.toString().trimmed()))
@@ -458,6 +458,26 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
 
 // Configuration files --------------------------------------------------------------------
 
+// A name the applet does not offer is a failed request ("err"), not a command that ran
+// and answered false. An applet whose commands carry no help texts accepts any name.
+bool MainApp::offersFunction(Applet* applet, const QString& name)
+{
+    if (applet->functionHelpMap().isEmpty())
+        applet->runFunction(QString(), QVariant(QString()));
+    const QMap<QString, QString>& help = applet->functionHelpMap();
+    return help.isEmpty() || help.contains(name.section(QLatin1Char('('), 0, 0));
+}
+
+QString MainApp::registerMissingForConfig(const QList<ConfigLoader::Entry>& entries, Applet* board,
+                                          Applet* spi)
+{
+    for (const ConfigLoader::Entry& e : entries) {
+        if (!board->hasParameter(QStringLiteral("U") + e.name) || !spi->hasParameter(e.name))
+            return e.name;
+    }
+    return QString();
+}
+
 bool MainApp::loadConfig(const QString& fileName, QString* message)
 {
     QString text;
@@ -472,6 +492,11 @@ bool MainApp::loadConfig(const QString& fileName, QString* message)
             text = tr("The configuration file was not loaded:\n%1").arg(parsed.error);
         } else if (!board || !spi) {
             text = tr("The Board and SpiController windows are needed to load a configuration");
+        } else if (const QString missing = registerMissingForConfig(parsed.entries, board, spi);
+                   !missing.isEmpty()) {
+            // Checked before anything is stored: a configuration loads whole or not at all.
+            text =
+                tr("The configuration file was not loaded:\nregister %1 is not known").arg(missing);
         } else {
             ok = true;
             board->loadedRegisters.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppSettings.h"
+#include "ConfigLoader.h"
 #include "ScriptProtocol.h"
 
 #include <QList>
@@ -92,6 +93,9 @@ private:
     void onDisconnected();
     void showWindowsOfLastSession();
     void loadConfigInteractive();
+    static bool offersFunction(Applet* applet, const QString& name);
+    static QString registerMissingForConfig(const QList<ConfigLoader::Entry>& entries,
+                                            Applet* board, Applet* spi);
     void error(const QString& text);
 
     static MainApp* s_instance;

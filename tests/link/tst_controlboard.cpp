@@ -179,6 +179,23 @@ private slots:
         QCOMPARE(answer, QByteArray("1"));
     }
 
+    // Answers that come after their command gave up, or a CR inside a command, must not
+    // shift later answers onto the wrong commands.
+    void lateAnswersStayWithTheirCommands()
+    {
+        BoardSim sim({"--baud", "1200"});
+        ControlBoard link;
+        QVERIFY(link.connectBoard(sim.path));
+        QByteArray answer;
+        QVERIFY(!link.send("set DIO22=1", &answer, 20)); // its answer takes ~170 ms
+        QVERIFY(link.get("DIO21", &answer));
+        QCOMPARE(answer, QByteArray("0"));
+        QVERIFY(link.send("set DIO21=1\rget DIO22", &answer));
+        QCOMPARE(answer, QByteArray("DIO22=1"));
+        QVERIFY(link.get("DIO21", &answer));
+        QCOMPARE(answer, QByteArray("1"));
+    }
+
     void failedConnectIsReported_data()
     {
         QTest::addColumn<QStringList>("args"); // none: no board at all

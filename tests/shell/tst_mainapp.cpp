@@ -223,6 +223,8 @@ void TestMainApp::scriptingRequestsFailAndAreLogged_data()
     row(false, "set Logs.x", 1);
     row(false, "get Logs.x", {});
     row(true, "run Nobody.Clear", {});
+    row(true, "run SpiController.NoSuchCommand", {});
+    row(true, "run Board.setforward1", {}); // names are case-sensitive
     row(true, "set .x", 1);
     row(true, "set SpiController.No[3:0]", 9);
     row(false, "run set_timeout", 0LL);
@@ -328,6 +330,13 @@ void TestMainApp::loadConfigWritesAllOrNothing()
     QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
     QCOMPARE(board->getValue(QStringLiteral("UCR5A[10:0]"), key).toUInt(), 0x123u);
     QCOMPARE(spi->getValue(QStringLiteral("CR5A[10:0]"), key).toUInt(), 0x123u);
+
+    // A byte-order mark, as Windows editors write it, is not part of the first name.
+    QVERIFY2(m_app->loadConfig(write("\xEF\xBB\xBF"
+                                     "CR6A\n{\n3\n}\n"),
+                               &message),
+             qPrintable(message));
+    QCOMPARE(board->loadedRegisters, QStringList{"CR6A"});
 }
 
 QTEST_MAIN(TestMainApp)
