@@ -585,9 +585,12 @@ void Applet::controlTriggered(UniversalControl* control)
             if (ok && std::isfinite(v) && v > -0.5 && v < 4294967295.5)
                 p.reg->setField(binding.descriptor, static_cast<unsigned int>(std::llround(v)));
         } else if (p.var) {
-            if (p.var->type() == Variable::String)
-                p.var->setText(control->rawBytes(), CallerKey::External);
-            else if (ok)
+            if (p.var->type() == Variable::String) {
+                bool bytesOk = false;
+                const QByteArray bytes = control->rawBytes(&bytesOk);
+                if (bytesOk)
+                    p.var->setText(bytes, CallerKey::External);
+            } else if (ok)
                 p.var->setValue(v, CallerKey::External);
         }
     }

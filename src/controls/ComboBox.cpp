@@ -1,5 +1,7 @@
 #include "ComboBox.h"
 
+#include <cmath>
+
 #include <QtMath>
 
 namespace CustomControls {
@@ -53,9 +55,9 @@ void ComboBox::showValue(double value)
         setCurrentIndex(-1);
         return;
     }
-    const int index = qRound(value);
     // An index past the items would blank the box; show nothing selected instead.
-    setCurrentIndex(index >= 0 && index < count() ? index : -1);
+    const bool inRange = std::isfinite(value) && value > -0.5 && value < count() - 0.5;
+    setCurrentIndex(inRange ? qRound(value) : -1);
 }
 
 QList<QMetaObject::Connection> ComboBox::connectChangeSignal(QObject* context,

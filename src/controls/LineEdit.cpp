@@ -146,14 +146,17 @@ void LineEdit::showValue(double value)
     setText(formatValue(value, m_base));
 }
 
-QByteArray LineEdit::rawBytes() const
+QByteArray LineEdit::rawBytes(bool* ok) const
 {
-    if (m_base == Array) {
-        QByteArray bytes;
-        TextConvert::hexToBytes(text(), &bytes);
-        return bytes;
-    }
-    return text().toUtf8();
+    bool read = true;
+    QByteArray bytes;
+    if (m_base == Array)
+        read = TextConvert::hexToBytes(text(), &bytes);
+    else
+        bytes = text().toUtf8();
+    if (ok)
+        *ok = read;
+    return read ? bytes : QByteArray();
 }
 
 void LineEdit::setRawBytes(const QByteArray& bytes)

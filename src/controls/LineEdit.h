@@ -24,7 +24,7 @@ public:
     int controlType() const override { return LineEditType; }
     void setWritable(bool writable) override;
     double controlValue(bool* ok = nullptr) const override;
-    QByteArray rawBytes() const override;
+    QByteArray rawBytes(bool* ok = nullptr) const override;
     void setRawBytes(const QByteArray& bytes) override;
 
     int base() const { return m_base; }

@@ -58,11 +58,13 @@ void UniversalControl::setControlToolTip(const QString& toolTip)
     m_self->setToolTip(toolTip);
 }
 
-QByteArray UniversalControl::rawBytes() const
+QByteArray UniversalControl::rawBytes(bool* ok) const
 {
-    bool ok = false;
-    const double v = controlValue(&ok);
-    return ok ? QByteArray::number(v) : QByteArray();
+    bool read = false;
+    const double v = controlValue(&read);
+    if (ok)
+        *ok = read;
+    return read ? QByteArray::number(v) : QByteArray();
 }
 
 void UniversalControl::setRawBytes(const QByteArray& bytes)

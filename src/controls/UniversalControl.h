@@ -67,7 +67,8 @@ public:
         Q_UNUSED(max)
     }
     // The value as raw bytes (string variables, byte arrays).
-    virtual QByteArray rawBytes() const;
+    // *ok is false when the control's text cannot be read as bytes.
+    virtual QByteArray rawBytes(bool* ok = nullptr) const;
     virtual void setRawBytes(const QByteArray& bytes);
     // Runs once when the control is bound.
     virtual void initControl() {}

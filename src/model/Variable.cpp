@@ -119,6 +119,10 @@ Variable::~Variable() = default;
 
 bool Variable::store(double value, Type writtenType, quint32 callerKey)
 {
+    // An integer variable holds whole numbers; a real written to it is rounded.
+    if ((m_type == Integer || (m_type == Undefined && writtenType == Integer)) &&
+        std::isfinite(value))
+        value = std::round(value);
     const bool allowed = !(m_readOnly && callerKey != CallerKey::Internal) && !std::isnan(value) &&
                          value >= m_min && value <= m_max;
     if (!allowed) {

@@ -51,6 +51,10 @@ private slots:
         QVERIFY(!v.setValue(30.0, CallerKey::External));
         v = 40.0; // assignment writes with the internal key
         QCOMPARE(v.value(), 40.0);
+        Variable n(QStringLiteral("@variable=N @type=int @value=0 @min=0 @max=10"));
+        QVERIFY(n.setValue(2.6, CallerKey::External)); // an integer holds whole numbers
+        QCOMPARE(n.value(), 3.0);
+        QVERIFY(!n.setValue(10.6, CallerKey::External));
     }
 
     void signalsFollowTheUpdateMode()

@@ -172,6 +172,10 @@ void SpiController::buildCommands()
         QStringLiteral("Resets the local register images (nothing is sent to the chip)"),
         [this](const QVariant&) {
             clearImages();
+            // "Clear" runs after a disconnect, when this applet is inactive and its
+            // controls do not follow the images by themselves.
+            if (!isActive())
+                slot_updateAllControls();
             return true;
         });
 }

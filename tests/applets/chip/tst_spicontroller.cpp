@@ -312,6 +312,13 @@ void TestSpiController::clearResetsImagesAndHelpMapIsComplete()
         QVERIFY2(cleared.contains(name) ? value == cleared.value(name) : (value & 1),
                  qPrintable(name));
     }
+    // After a disconnect the applet is inactive: its boxes still follow "Clear".
+    spi->registerByName(QStringLiteral("CR0"))->setField(QStringLiteral("CR0[0]"), 1);
+    spi->slot_updateAllControls();
+    spi->deactivate();
+    QVERIFY(spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
+    QVERIFY(!child<CustomControls::CheckBox>("cbCR0_0")->isChecked());
+    spi->activate();
     spi->functionHelpMap().clear();
     QCOMPARE(spi->runFunction(QString(), QString()), QVariant(false));
     QCOMPARE(spi->runFunction(QStringLiteral("writecr0"), QString()), QVariant(false));
