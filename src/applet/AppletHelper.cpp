@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -91,6 +92,16 @@ QString AppletHelper::resultText(const QVariant& result)
     return QString::fromLatin1(result.typeName());
 }
 
+QString AppletHelper::tellNotConnected()
+{
+    const QString text = tr("Board is not connected");
+    // Not modal to the program: the help window may be scripted or tested headless.
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return text;
+}
+
 QString AppletHelper::runLine(const QString& line)
 {
     QString command;
@@ -100,6 +111,8 @@ QString AppletHelper::runLine(const QString& line)
         text = tr("No applet");
     else if (!splitRunLine(line, &command, &args))
         text = tr("Not a command line: %1").arg(line);
+    else if (!m_applet->isActive())
+        text = tellNotConnected(); // applets are active only while a board is connected
     else
         text = QStringLiteral("%1 -> %2")
                    .arg(command, resultText(m_applet->runFunction(command, args)));

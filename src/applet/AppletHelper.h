@@ -34,6 +34,7 @@ public:
 
 private:
     void onItemActivated(QTreeWidgetItem* item);
+    QString tellNotConnected();
 
     QPointer<Applet> m_applet;
     QTreeWidget* m_list = nullptr;

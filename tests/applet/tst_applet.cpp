@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -306,6 +307,11 @@ private slots:
         for (const char* bad : {"broken(1", "(5)", " "})
             helper.runLine(QString(bad));
         QCOMPARE(a->runs.last(), QStringLiteral("setHB_ON|5,hs")); // malformed lines run nothing
+        a->deactivate(); // the board went away while the help window stayed open
+        QCOMPARE(helper.runLine(QStringLiteral("doThing")),
+                 QStringLiteral("Board is not connected"));
+        QCOMPARE(a->runs.last(), QStringLiteral("setHB_ON|5,hs"));
+        QVERIFY(helper.findChild<QMessageBox*>());
         a.reset();
         QCOMPARE(helper.runLine(QStringLiteral("doThing")), QStringLiteral("No applet"));
     }
