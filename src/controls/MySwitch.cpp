@@ -1,5 +1,7 @@
 #include "MySwitch.h"
 
+#include <cmath>
+
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTransform>
@@ -59,10 +61,17 @@ bool MySwitch::setModel(int model)
 void MySwitch::setValue(double value)
 {
     m_value = value;
+    // A value between the states (a script writing 0.5 to an on/off variable) shows
+    // the nearest state, and a non-zero value never shows the zero ("off") state.
+    double best = -1.0;
     for (int i = 0; i < m_states.size(); ++i) {
-        if (m_states.at(i).value == value) {
+        const double stateValue = m_states.at(i).value;
+        if (stateValue == 0.0 && value != 0.0)
+            continue;
+        const double distance = std::fabs(stateValue - value);
+        if (best < 0.0 || distance < best) {
+            best = distance;
             m_index = i;
-            break;
         }
     }
     showState();

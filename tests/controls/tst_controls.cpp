@@ -153,6 +153,11 @@ private slots:
         QVERIFY(!sw.pixmap().isNull()); // the pictures are in the resources
         QTest::mouseClick(&sw, Qt::LeftButton);
         QCOMPARE(sw.controlValue(), 1.0);
+        sw.setValue(0.0);
+        QCOMPARE(sw.stateIndex(), 0);
+        sw.setValue(0.4); // not a state: any non-zero value shows "on"
+        QCOMPARE(sw.stateIndex(), 1);
+        sw.setValue(1.0);
         sw.setWritable(false);
         QTest::mouseClick(&sw, Qt::LeftButton);
         QCOMPARE(sw.controlValue(), 1.0);
