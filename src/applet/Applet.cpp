@@ -164,38 +164,35 @@ bool Applet::addRegister(Register* reg, int expectedSize)
                    .arg(name)
                    .arg(reg->size())
                    .arg(expectedSize);
-    if (m_parameters.contains(name)) {
-        qCDebug(lcApplet).noquote()
-            << QStringLiteral("Applet %1 already contains %2").arg(objectName(), name);
-        return false;
-    }
     Parameter p;
     p.reg = reg;
-    m_parameters.insert(name, p);
-    m_order.append(name);
-    connect(reg, &Register::signal_updateSet, this, &Applet::slot_updateSet);
-    connect(reg, &Register::signal_updateGet, this, &Applet::slot_updateGet);
-    connect(reg, &QObject::destroyed, this, [this, name] { removeParameter(name); });
-    return true;
+    return enterParameter(name, p, reg);
 }
 
 bool Applet::addVariable(Variable* var)
 {
     if (!var || var->name().isEmpty())
         return false;
-    const QString name = var->name();
+    Parameter p;
+    p.var = var;
+    return enterParameter(var->name(), p, var);
+}
+
+// Registers and variables enter the table alike: unique names, change signals to the
+// refresh slots, and out of the table when the object goes.
+template <typename T>
+bool Applet::enterParameter(const QString& name, const Parameter& entry, T* object)
+{
     if (m_parameters.contains(name)) {
         qCDebug(lcApplet).noquote()
             << QStringLiteral("Applet %1 already contains %2").arg(objectName(), name);
         return false;
     }
-    Parameter p;
-    p.var = var;
-    m_parameters.insert(name, p);
+    m_parameters.insert(name, entry);
     m_order.append(name);
-    connect(var, &Variable::signal_updateSet, this, &Applet::slot_updateSet);
-    connect(var, &Variable::signal_updateGet, this, &Applet::slot_updateGet);
-    connect(var, &QObject::destroyed, this, [this, name] { removeParameter(name); });
+    connect(object, &T::signal_updateSet, this, &Applet::slot_updateSet);
+    connect(object, &T::signal_updateGet, this, &Applet::slot_updateGet);
+    connect(object, &QObject::destroyed, this, [this, name] { removeParameter(name); });
     return true;
 }
 

@@ -112,6 +112,8 @@ protected:
     bool m_fixedHeight = false;
 
 private:
+    template <typename T>
+    bool enterParameter(const QString& name, const Parameter& entry, T* object);
     struct Binding
     {
         QString name;       // parameter table key
