@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -150,10 +151,13 @@ void SerialWorker::loop(QSerialPort& port)
                          {m_wakeFd, POLLIN, 0}};
         // Right after traffic the next byte is usually a few tens of microseconds
         // away; staying awake that long saves the thread a slow wake-up from idle.
+        // Yielding meanwhile lets the GUI thread and the kernel's tty worker run here
+        // at once rather than wake an idle processor, so the three stay together on
+        // one warm processor; on a paced link that saves most of a wake-up per line.
         int ready = 0;
         const qint64 spinUntil = m_lastActivityNs + SpinNs;
-        while (nowNs() < spinUntil && (ready = ::poll(fds, 2, 0)) == 0) {
-        }
+        while (nowNs() < spinUntil && (ready = ::poll(fds, 2, 0)) == 0)
+            sched_yield();
         if (ready == 0)
             ready = ::poll(fds, 2, timeoutMs);
         m_lastActivityNs = nowNs();
