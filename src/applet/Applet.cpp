@@ -593,3 +593,9 @@ void Applet::controlTriggered(UniversalControl* control)
     }
     slot_updateControls(binding.name);
 }
+
+QRegularExpression Applet::commandPattern(const QString& command)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(
+        QRegularExpression::wildcardToRegularExpression(command)));
+}

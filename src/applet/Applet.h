@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMap>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -33,6 +34,10 @@ public:
 
     explicit Applet(QWidget* parent = nullptr);
     ~Applet() override;
+
+    // The applets' command-name rule: the requested name must match the command name
+    // as a whole, case-sensitive wildcard pattern.
+    static QRegularExpression commandPattern(const QString& command);
 
     // Runs once after construction: initParameters, window action, control binding,
     // signal_log to the log applet, connectSlotsByName, refresh of all controls.

@@ -33,9 +33,7 @@ qint64 nowNs()
 
 qint64 monotonicMs()
 {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    return nowNs() / 1000000;
 }
 
 QString systemError(int error)

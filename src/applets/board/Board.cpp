@@ -1,5 +1,7 @@
 #include "Board.h"
 
+#include "BoardLog.h"
+
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "ChipRegisters.h"
@@ -12,17 +14,10 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTimer>
 
 namespace {
-const QLoggingCategory& lcBoard()
-{
-    static const QLoggingCategory category("rmx.board");
-    return category;
-}
-
 // Configuration register halves of half-bridge hb (1..6); the texts of HB1 are the
 // templates of all six.
 QString userConfigA(int hb)
@@ -160,16 +155,13 @@ const Command Commands[] = {
 static_assert(sizeof(Commands) / sizeof(Commands[0]) == CommandCount,
               "one entry per command index");
 
-// Names are matched as whole, case-sensitive wildcard patterns.
+// Compiled once: the refresh timer runs commands every tick.
 const QVector<QRegularExpression>& commandPatterns()
 {
     static const QVector<QRegularExpression> patterns = [] {
         QVector<QRegularExpression> list;
-        for (const Command& command : Commands) {
-            const QString wildcard =
-                QRegularExpression::wildcardToRegularExpression(QString::fromLatin1(command.name));
-            list << QRegularExpression(QRegularExpression::anchoredPattern(wildcard));
-        }
+        for (const Command& command : Commands)
+            list << Applet::commandPattern(QString::fromLatin1(command.name));
         return list;
     }();
     return patterns;

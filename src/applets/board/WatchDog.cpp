@@ -1,5 +1,7 @@
 #include "WatchDog.h"
 
+#include "BoardLog.h"
+
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "ChipRegisters.h"
@@ -8,13 +10,11 @@
 #include "Variable.h"
 #include "ui_watchdog.h"
 
-#include <QLoggingCategory>
 #include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
-Q_LOGGING_CATEGORY(lcWatchDog, "rmx.board")
 
 // Safety switch state, mirrored on board pin DIO21.
 Register WDdio("WDdio=0#;", "WDdio");
@@ -37,24 +37,22 @@ void sendToBoard(const QString& line)
 {
     ControlBoard* board = AppletInstances::controlBoard;
     if (!board) {
-        qCWarning(lcWatchDog) << "No board link; not sent:" << line;
+        qCWarning(lcBoard) << "No board link; not sent:" << line;
         return;
     }
     board->send(line.toUtf8(), nullptr, -1);
 }
 
-// Command names are matched whole, case-sensitively, as wildcard patterns.
 bool commandMatches(const QString& command, const QString& requested)
 {
-    const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(command));
-    return re.match(requested).hasMatch();
+    return Applet::commandPattern(command).match(requested).hasMatch();
 }
 
 Applet* chipApplet()
 {
     Applet* spi = AppletInstances::spiController;
     if (!spi)
-        qCWarning(lcWatchDog) << "SpiController not available; chip watchdog timeout unchanged";
+        qCWarning(lcBoard) << "SpiController not available; chip watchdog timeout unchanged";
     return spi;
 }
 } // namespace
@@ -96,7 +94,7 @@ QVariant WatchDog::runFunction(const QString& name, const QVariant& args)
     if (commandMatches(setRoutineTime, name)) {
         const qint64 periodMs = static_cast<qint64>(std::trunc(WDTime.value()));
         sendToBoard(QStringLiteral("set WDtime=%1").arg(periodMs));
-        qCDebug(lcWatchDog).noquote()
+        qCDebug(lcBoard).noquote()
             << QStringLiteral("WD service routine period set = %1ms").arg(periodMs);
         return true;
     }
