@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcLink, "rmx.link", QtInfoMsg)
@@ -69,27 +70,34 @@ void SerialWorker::wake()
         signalWake();
 }
 
+// The flag ends the port thread's stay-awake at once; the descriptor ends its poll().
+void SerialWorker::wakeForControl()
+{
+    m_channel->wakePending.store(true, std::memory_order_release);
+    signalWake();
+}
+
 void SerialWorker::sendControl(const QByteArray& bytes)
 {
     {
         std::lock_guard<std::mutex> lock(m_controlMutex);
         m_control += bytes;
     }
-    signalWake();
+    wakeForControl();
 }
 
 void SerialWorker::setBaudRate(int baud)
 {
     m_baudRate.store(baud);
     m_baudChanged.store(true);
-    signalWake();
+    wakeForControl();
 }
 
 bool SerialWorker::stop(int timeoutMs)
 {
     m_stop.store(true);
     if (m_wakeFd >= 0)
-        signalWake();
+        wakeForControl();
     if (!isRunning())
         return true;
     if (wait(QDeadlineTimer(timeoutMs)))
@@ -147,17 +155,7 @@ void SerialWorker::loop(QSerialPort& port)
         }
         pollfd fds[2] = {{m_fd, short(POLLIN | (m_pending.isEmpty() ? 0 : POLLOUT)), 0},
                          {m_wakeFd, POLLIN, 0}};
-        // Right after traffic the next byte is usually a few tens of microseconds
-        // away; staying awake that long saves the thread a slow wake-up from idle.
-        // Yielding meanwhile lets the GUI thread and the kernel's tty worker run here
-        // at once rather than wake an idle processor, so the three stay together on
-        // one warm processor; on a paced link that saves most of a wake-up per line.
-        int ready = 0;
-        const qint64 spinUntil = m_lastActivityNs + SpinNs;
-        while (nowNs() < spinUntil && (ready = ::poll(fds, 2, 0)) == 0)
-            sched_yield();
-        if (ready == 0)
-            ready = ::poll(fds, 2, timeoutMs);
+        const int ready = stayAwake() ? ::poll(fds, 2, 0) : ::poll(fds, 2, timeoutMs);
         m_lastActivityNs = nowNs();
         if (ready < 0) {
             if (errno == EINTR)
@@ -204,6 +202,29 @@ void SerialWorker::loop(QSerialPort& port)
         if ((events & POLLOUT) && !flushPending())
             break;
     }
+}
+
+// Right after traffic the next byte is usually a few tens of microseconds away;
+// staying awake that long saves the thread a slow wake-up from idle. Yielding
+// meanwhile lets the GUI thread and the kernel's tty worker run here at once rather
+// than wake an idle processor. The receive queue is watched with FIONREAD, not
+// poll(): polling a terminal waits for the kernel's pending input flush, which put
+// the thread to sleep just as an answer arrived. True when there is something to do.
+bool SerialWorker::stayAwake()
+{
+    if (!m_pending.isEmpty())
+        return false; // waiting for the device to take bytes needs poll()
+    const qint64 until = m_lastActivityNs + SpinNs;
+    while (nowNs() < until) {
+        if (m_channel->wakePending.load(std::memory_order_acquire))
+            return true;
+        int queued = 0;
+        // A failing device is left to poll() to report.
+        if (::ioctl(m_fd, FIONREAD, &queued) != 0 || queued > 0)
+            return true;
+        sched_yield();
+    }
+    return false;
 }
 
 void SerialWorker::drainTransmit()

@@ -46,7 +46,9 @@ protected:
 
 private:
     void loop(QSerialPort& port);
+    bool stayAwake();
     void signalWake();
+    void wakeForControl();
     void drainTransmit();
     bool writeBytes(const char* data, qsizetype size);
     bool flushPending();
