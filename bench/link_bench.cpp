@@ -1,6 +1,7 @@
 // Link benchmark: ControlBoard against tools/boardsim, side by side with a Python
 // client using python3-serial and a raw os.read/os.write client, then paced at
-// 115200 baud as a fraction of the wire limit.
+// 115200 baud as a fraction of the wire limit. A single-threaded C++ client doing
+// blocking read/write runs alongside as the floor any client can reach here.
 //
 // usage: link_bench [--count N] [--paced-count N] [--python PATH] [--no-python]
 //                   [--low-latency]
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -59,6 +61,17 @@ private:
     QString m_path;
 };
 
+Result summarize(std::vector<qint64>& times, qint64 totalNs)
+{
+    Result r;
+    std::sort(times.begin(), times.end());
+    r.ok = true;
+    r.rate = double(times.size()) / (double(totalNs) / 1e9);
+    r.medianUs = double(times[times.size() / 2]) / 1e3;
+    r.p99Us = double(times[std::min(times.size() - 1, size_t(double(times.size()) * 0.99))]) / 1e3;
+    return r;
+}
+
 Result controlBoard(const QString& path, int count)
 {
     Result r;
@@ -83,13 +96,54 @@ Result controlBoard(const QString& path, int count)
         }
         times.push_back(total.nsecsElapsed() - t0);
     }
-    const double seconds = double(total.nsecsElapsed()) / 1e9;
-    std::sort(times.begin(), times.end());
-    r.ok = true;
-    r.rate = count / seconds;
-    r.medianUs = double(times[times.size() / 2]) / 1e3;
-    r.p99Us = double(times[std::min(times.size() - 1, size_t(double(times.size()) * 0.99))]) / 1e3;
-    return r;
+    return summarize(times, total.nsecsElapsed());
+}
+
+// Blocking write, then read up to the line end: no threads, no rings.
+bool transact(int fd, const QByteArray& line, QByteArray* pending)
+{
+    if (::write(fd, line.constData(), size_t(line.size())) != line.size())
+        return false;
+    char buffer[256];
+    qsizetype end;
+    while ((end = pending->indexOf('\n')) < 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        pending->append(buffer, n);
+    }
+    const bool ok = !pending->left(end).contains("err");
+    pending->remove(0, end + 1);
+    return ok;
+}
+
+Result blockingClient(const QString& path, int count)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    termios tio;
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    std::vector<qint64> times;
+    times.reserve(size_t(count));
+    QByteArray pending;
+    char set[32];
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < count; ++i) {
+        const qint64 t0 = total.nsecsElapsed();
+        std::snprintf(set, sizeof set, "set SPI0CS0DATA=02%04X\n", i & 0xFFFF);
+        if (!transact(fd, set, &pending) || !transact(fd, "get SPI0CS0DATA\n", &pending)) {
+            ::close(fd);
+            return {};
+        }
+        times.push_back(total.nsecsElapsed() - t0);
+    }
+    const qint64 totalNs = total.nsecsElapsed();
+    ::close(fd);
+    return summarize(times, totalNs);
 }
 
 Result pythonClient(const QString& python, const QString& mode, const QString& path, int count)
@@ -172,6 +226,10 @@ int main(int argc, char** argv)
             raw = pythonClient(python, "raw", sim.path(), count);
             print("python raw os.read/os.write", raw);
         }
+        {
+            BoardSim sim({});
+            print("C++ blocking (reference)", blockingClient(sim.path(), count));
+        }
         if (link.ok && serial.ok && raw.ok)
             std::printf("ControlBoard / python3-serial: %.2fx (target >= 2)\n"
                         "ControlBoard / raw python:     %.2fx (target >= 1)\n",
@@ -196,6 +254,12 @@ int main(int argc, char** argv)
         pacedRaw = pythonClient(python, "raw", sim.path(), pacedCount);
         print("python raw (reference)", pacedRaw);
     }
+    Result pacedBlocking;
+    {
+        BoardSim sim(pacedArgs);
+        pacedBlocking = blockingClient(sim.path(), pacedCount);
+        print("C++ blocking (reference)", pacedBlocking);
+    }
     std::printf("wire limit %.1f trans/s\n", wireLimit);
     if (paced.ok)
         std::printf("ControlBoard reaches %.1f %% of it (target >= 97 %%)\n",
@@ -203,6 +267,9 @@ int main(int argc, char** argv)
     if (pacedRaw.ok)
         std::printf("python raw reaches %.1f %% of it on the same simulated wire\n",
                     100.0 * pacedRaw.rate / wireLimit);
+    if (pacedBlocking.ok)
+        std::printf("C++ blocking reaches %.1f %% of it on the same simulated wire\n",
+                    100.0 * pacedBlocking.rate / wireLimit);
     if (latencyFd >= 0)
         ::close(latencyFd);
     return link.ok && paced.ok ? 0 : 1;
