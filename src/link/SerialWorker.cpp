@@ -219,8 +219,10 @@ bool SerialWorker::stayAwake()
         if (m_channel->wakePending.load(std::memory_order_acquire))
             return true;
         int queued = 0;
-        // A failing device is left to poll() to report.
-        if (::ioctl(m_fd, FIONREAD, &queued) != 0 || queued > 0)
+        // A device that cannot tell is left to poll(), which also reports failures.
+        if (::ioctl(m_fd, FIONREAD, &queued) != 0)
+            return false;
+        if (queued > 0)
             return true;
         sched_yield();
     }
