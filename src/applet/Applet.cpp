@@ -24,6 +24,14 @@ const QString kToolTip = QStringLiteral("%1 <font color=#0000ff><br>%2</font><br
 
 // A register write takes an unsigned number; anything else (negative, too wide,
 // not a number) is refused rather than wrapped.
+bool toUnsigned(double value, unsigned int* out)
+{
+    if (!std::isfinite(value) || value <= -0.5 || value >= 4294967295.5)
+        return false;
+    *out = static_cast<unsigned int>(std::llround(value));
+    return true;
+}
+
 bool toUnsigned(const QVariant& value, unsigned int* out)
 {
     switch (value.typeId()) {
@@ -39,13 +47,8 @@ bool toUnsigned(const QVariant& value, unsigned int* out)
         *out = value.toBool() ? 1u : 0u;
         return true;
     case QMetaType::Double:
-    case QMetaType::Float: {
-        const double d = value.toDouble();
-        if (!std::isfinite(d) || d < -0.5 || d >= 4294967295.5)
-            return false;
-        *out = static_cast<unsigned int>(std::llround(d));
-        return true;
-    }
+    case QMetaType::Float:
+        return toUnsigned(value.toDouble(), out);
     default: {
         bool ok = false;
         const qlonglong n = value.toLongLong(&ok);
@@ -101,11 +104,12 @@ Applet::Applet(QWidget* parent) : QWidget(parent) {}
 Applet::~Applet()
 {
     // The controls die after this body (with the QWidget base); keep their signals
-    // and the model's away from the half-destroyed applet.
-    for (auto it = m_destroyWatch.cbegin(); it != m_destroyWatch.cend(); ++it)
+    // and the model's away from the half-destroyed applet. Every connected control
+    // has a destroy watch.
+    for (auto it = m_destroyWatch.cbegin(); it != m_destroyWatch.cend(); ++it) {
         disconnect(it.value());
-    for (auto it = m_bindings.cbegin(); it != m_bindings.cend(); ++it)
         it.key()->disconnectChanged();
+    }
     for (const Parameter& p : std::as_const(m_parameters)) {
         if (p.reg)
             disconnect(p.reg, nullptr, this, nullptr);
@@ -255,9 +259,7 @@ void Applet::bindControl(UniversalControl* control)
     unbindControl(control);
 
     if (control->controlType() == UniversalControl::PushButtonType) {
-        control->connectChanged(this, [this, control] { controlTriggered(control); });
-        m_destroyWatch.insert(control, connect(control->widget(), &QObject::destroyed, this,
-                                               [this, control] { unbindControl(control); }));
+        connectControl(control);
         return;
     }
 
@@ -293,6 +295,11 @@ void Applet::bindControl(UniversalControl* control)
 
     it->controls.append(control);
     m_bindings.insert(control, binding);
+    connectControl(control);
+}
+
+void Applet::connectControl(UniversalControl* control)
+{
     control->connectChanged(this, [this, control] { controlTriggered(control); });
     m_destroyWatch.insert(control, connect(control->widget(), &QObject::destroyed, this,
                                            [this, control] { unbindControl(control); }));
@@ -537,8 +544,7 @@ void Applet::slot_updateControls(QString names)
         const QList<UniversalControl*> controls = m_parameters.value(name).controls;
         for (UniversalControl* control : controls) {
             auto b = m_bindings.constFind(control);
-            if (b != m_bindings.constEnd() &&
-                control->controlType() != UniversalControl::PushButtonType)
+            if (b != m_bindings.constEnd())
                 pushValue(control, b.value());
         }
     }
@@ -579,8 +585,9 @@ void Applet::controlTriggered(UniversalControl* control)
     // A refused or unreadable edit writes nothing; the refresh below shows what stands.
     if (control->isWritable()) {
         if (p.reg) {
-            if (ok && std::isfinite(v) && v > -0.5 && v < 4294967295.5)
-                p.reg->setField(binding.descriptor, static_cast<unsigned int>(std::llround(v)));
+            unsigned int n = 0;
+            if (ok && toUnsigned(v, &n))
+                p.reg->setField(binding.descriptor, n);
         } else if (p.var) {
             if (p.var->type() == Variable::String) {
                 bool bytesOk = false;

@@ -130,6 +130,8 @@ private:
                                  const QString& field);
     bool parseParameter(const QString& text, QString* name, QString* descriptor) const;
     void pushValue(CustomControls::UniversalControl* control, const Binding& binding);
+    // Routes the control's changes to controlTriggered and unbinds it when it goes.
+    void connectControl(CustomControls::UniversalControl* control);
     void unbindControl(CustomControls::UniversalControl* control);
     void removeParameter(const QString& name);
 

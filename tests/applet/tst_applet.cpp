@@ -277,6 +277,22 @@ private slots:
         QVERIFY(!a->getValue(QStringLiteral("XYZ"), ext).isValid());
     }
 
+    // A value that rounds below zero must not wrap to all ones in a 32-bit field.
+    void setValueRefusesNegatives()
+    {
+        const quint32 ext = CallerKey::External;
+        Register wide(QStringLiteral("ALL[31:0]#whole word"), QStringLiteral("WIDE"));
+        QVERIFY(a->addRegister(&wide, 32));
+        QVERIFY(a->setValue(QStringLiteral("WIDE[31:0]"), 4294967295.0, ext));
+        QVERIFY(a->setValue(QStringLiteral("WIDE[31:0]"), -0.4, ext)); // rounds to 0
+        QCOMPARE(wide.value(), 0u);
+        for (double v : {-0.5, -1.0, 4294967295.5}) {
+            QVERIFY2(!a->setValue(QStringLiteral("WIDE[31:0]"), v, ext),
+                     qPrintable(QString::number(v)));
+            QCOMPARE(wide.value(), 0u);
+        }
+    }
+
     void tableKeepsOneEntryPerObject()
     {
         {
