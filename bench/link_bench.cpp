@@ -64,6 +64,8 @@ private:
 Result summarize(std::vector<qint64>& times, qint64 totalNs)
 {
     Result r;
+    if (times.empty())
+        return r; // nothing measured (--count 0)
     std::sort(times.begin(), times.end());
     r.ok = true;
     r.rate = double(times.size()) / (double(totalNs) / 1e9);

@@ -103,7 +103,8 @@ def answer(state, text):
         return "err"
     items = words[1:]
     if words[0] == "set":
-        parsed = [(item.partition("=")[0], item.partition("=")[2], "=" in item) for item in items]
+        parsed = [(key, value, bool(eq))
+                  for key, eq, value in (item.partition("=") for item in items)]
         if not all(valid_set(k, v, has) for k, v, has in parsed):
             return "err"
         for key, value, has_value in parsed:

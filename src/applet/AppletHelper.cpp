@@ -43,6 +43,11 @@ AppletHelper::AppletHelper(Applet* applet, QWidget* parent) : QWidget(parent), m
     refresh();
 }
 
+Applet* AppletHelper::applet() const
+{
+    return m_applet;
+}
+
 void AppletHelper::refresh()
 {
     m_list->clear();

@@ -17,7 +17,7 @@ class AppletHelper : public QWidget
 public:
     explicit AppletHelper(Applet* applet, QWidget* parent = nullptr);
 
-    Applet* applet() const { return m_applet; }
+    Applet* applet() const;
     // Has the applet fill its help map (a run of the empty name), then lists it.
     void refresh();
     // Runs one run line; returns the text shown as the result.

@@ -31,7 +31,7 @@ void CheckBox::showValue(double value)
 QList<QMetaObject::Connection> CheckBox::connectChangeSignal(QObject* context,
                                                              std::function<void()> notify)
 {
-    return {connect(this, &QCheckBox::clicked, context, [notify] { notify(); })};
+    return {connect(this, &QCheckBox::clicked, context, std::move(notify))};
 }
 
 } // namespace CustomControls

@@ -63,7 +63,7 @@ void ComboBox::showValue(double value)
 QList<QMetaObject::Connection> ComboBox::connectChangeSignal(QObject* context,
                                                              std::function<void()> notify)
 {
-    return {connect(this, &QComboBox::activated, context, [notify](int) { notify(); })};
+    return {connect(this, &QComboBox::activated, context, std::move(notify))};
 }
 
 } // namespace CustomControls

@@ -51,7 +51,7 @@ QString PushButton::appletName() const
 QList<QMetaObject::Connection> PushButton::connectChangeSignal(QObject* context,
                                                                std::function<void()> notify)
 {
-    return {connect(this, &QPushButton::clicked, context, [notify] { notify(); })};
+    return {connect(this, &QPushButton::clicked, context, std::move(notify))};
 }
 
 } // namespace CustomControls

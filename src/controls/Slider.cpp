@@ -1,21 +1,6 @@
 #include "Slider.h"
 
-#include <QtMath>
-
-#include <limits>
-
 namespace CustomControls {
-
-namespace {
-int toInt(double v)
-{
-    if (!(v >= std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    if (v >= std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    return qRound(v);
-}
-} // namespace
 
 Slider::Slider(QWidget* parent) : QSlider(parent), UniversalControl(this)
 {
@@ -48,7 +33,7 @@ void Slider::showValue(double value)
 QList<QMetaObject::Connection> Slider::connectChangeSignal(QObject* context,
                                                            std::function<void()> notify)
 {
-    return {connect(this, &QSlider::valueChanged, context, [notify](int) { notify(); })};
+    return {connect(this, &QSlider::valueChanged, context, std::move(notify))};
 }
 
 } // namespace CustomControls

@@ -1,21 +1,6 @@
 #include "SpinBox.h"
 
-#include <QtMath>
-
-#include <limits>
-
 namespace CustomControls {
-
-namespace {
-int toInt(double v)
-{
-    if (!(v >= std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    if (v >= std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    return qRound(v);
-}
-} // namespace
 
 SpinBox::SpinBox(QWidget* parent) : QSpinBox(parent), UniversalControl(this)
 {

@@ -82,7 +82,7 @@ void Switch::showValue(double value)
 QList<QMetaObject::Connection> Switch::connectChangeSignal(QObject* context,
                                                            std::function<void()> notify)
 {
-    return {connect(this, &MySwitch::clicked, context, [notify] { notify(); })};
+    return {connect(this, &MySwitch::clicked, context, std::move(notify))};
 }
 
 } // namespace CustomControls

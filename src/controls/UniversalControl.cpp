@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QStringList>
 #include <QWidget>
+#include <QtMath>
+
+#include <limits>
 
 namespace CustomControls {
 
@@ -73,6 +76,15 @@ void UniversalControl::setRawBytes(const QByteArray& bytes)
     const double v = bytes.toDouble(&ok);
     if (ok)
         setControlValue(v);
+}
+
+int UniversalControl::toInt(double value)
+{
+    if (!(value >= std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    if (value >= std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    return qRound(value);
 }
 
 QString UniversalControl::nameFromObjectName(const QString& objectName)

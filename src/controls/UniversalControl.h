@@ -85,7 +85,8 @@ protected:
     // The widget's own change signal, connected to `notify`.
     virtual QList<QMetaObject::Connection> connectChangeSignal(QObject* context,
                                                                std::function<void()> notify) = 0;
-    bool isSettingValue() const { return m_settingValue; }
+    // Rounds to the nearest int, clamped to the int range (NaN gives the minimum).
+    static int toInt(double value);
 
 private:
     QWidget* m_self;

@@ -11,6 +11,8 @@ namespace {
 
 constexpr int OpenTimeoutMs = 5000;
 constexpr int StopTimeoutMs = 2000;
+const QString DefaultInterpreter = QStringLiteral("python3");
+const QString DefaultScript = QStringLiteral("RMX4218.py");
 
 // The non-empty lines of a command text, without line ends.
 // The board ends a line at CR or LF and answers every line that is not empty, so
@@ -45,7 +47,7 @@ QString printable(const QByteArray& line)
 
 ControlBoard::ControlBoard(QObject* parent)
     : QObject(parent), m_channel(std::make_unique<LinkChannel>()),
-      m_interpreter(QStringLiteral("python3")), m_script(QStringLiteral("RMX4218.py"))
+      m_interpreter(DefaultInterpreter), m_script(DefaultScript)
 {
 }
 
@@ -66,13 +68,11 @@ QStringList ControlBoard::availablePorts()
 
 bool ControlBoard::connectBoard(const QString& port)
 {
-    disconnectBoard();
-    stopWorker();
+    disconnectBoard(); // also ends the port thread of the previous connection
     m_channel->reset();
     m_port = port;
     m_boardId.clear();
     m_firmware.clear();
-    m_streaming = false;
     m_owedAnswers = 0;
 
     if (port == QLatin1String(MockupPort)) {
@@ -227,11 +227,12 @@ bool ControlBoard::send(const QByteArray& line, QByteArray* answer, int timeoutM
     if (lines.isEmpty())
         return false;
     if (m_mode == Mode::Serial)
-        return sendSerial(data, int(lines.size()), answer, timeoutMs);
+        return sendSerial(data, lines, answer, timeoutMs);
     return sendLocal(lines, answer, timeoutMs);
 }
 
-bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* answer, int timeoutMs)
+bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& lines,
+                              QByteArray* answer, int timeoutMs)
 {
     LinkChannel& channel = *m_channel;
     using Clock = LinkChannel::Clock;
@@ -249,11 +250,12 @@ bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* ans
     m_worker->wake();
     emit signal_tx();
     if (m_commLogging) {
-        for (const QByteArray& sent : commandLines(data))
+        for (const QByteArray& sent : lines)
             logLine(109, sent);
     }
+    const int expected = int(lines.size());
     if (timeoutMs == 0) {
-        m_owedAnswers += lines;
+        m_owedAnswers += expected;
         return true;
     }
 
@@ -261,7 +263,7 @@ bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* ans
     auto deadline = Clock::now() + wait;
     bool ok = true;
     QByteArray received;
-    for (int answered = 0; answered < lines;) {
+    for (int answered = 0; answered < expected;) {
         quint64 seen = channel.lineCount();
         if (channel.rx.readLine(&received)) {
             ++answered;
@@ -274,7 +276,7 @@ bool ControlBoard::sendSerial(const QByteArray& data, int lines, QByteArray* ans
         if (channel.waitLine(&seen, deadline))
             continue;
         // A late answer must not pass for the next command's answer.
-        m_owedAnswers += lines - answered;
+        m_owedAnswers += expected - answered;
         if (channel.isLost())
             sendFailed(QStringLiteral("Link lost while waiting for the answer to: %1")
                            .arg(printable(data)));
@@ -471,8 +473,8 @@ bool ControlBoard::commLogging() const
 
 void ControlBoard::setScript(const QString& interpreter, const QString& scriptPath)
 {
-    m_interpreter = interpreter.isEmpty() ? QStringLiteral("python3") : interpreter;
-    m_script = scriptPath.isEmpty() ? QStringLiteral("RMX4218.py") : scriptPath;
+    m_interpreter = interpreter.isEmpty() ? DefaultInterpreter : interpreter;
+    m_script = scriptPath.isEmpty() ? DefaultScript : scriptPath;
 }
 
 QString ControlBoard::scriptInterpreter() const

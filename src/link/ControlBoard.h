@@ -94,7 +94,8 @@ signals:
 private:
     enum class Mode { None, Serial, Mockup, Script };
 
-    bool sendSerial(const QByteArray& data, int lines, QByteArray* answer, int timeoutMs);
+    bool sendSerial(const QByteArray& data, const QList<QByteArray>& lines, QByteArray* answer,
+                    int timeoutMs);
     void collectOwedAnswers();
     bool sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs);
     bool runScript(const QByteArray& line, int timeoutMs, QByteArray* answer);
@@ -102,6 +103,8 @@ private:
     bool takeAnswer(const QByteArray& sent, const QByteArray& line);
     void logLine(int type, const QByteArray& line);
     void log(int type, const QString& text);
+    // A failed transaction: logged only while communication logging is on, as the
+    // caller already learns of it from the false result.
     void sendFailed(const QString& text);
     bool openSerial(const QString& port);
     void stopWorker();

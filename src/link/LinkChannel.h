@@ -40,9 +40,10 @@ public:
     void notifyLost();
     bool isLost() const;
 
+    // Lines reported so far; the starting `seen` for waitLine.
+    quint64 lineCount() const;
     // GUI thread: sleeps until a line arrived after `seen` (returns true), the link
     // is lost or the deadline passes (false). `seen` is updated.
-    quint64 lineCount() const;
     bool waitLine(quint64* seen, Clock::time_point deadline);
 
     void reset();

@@ -3,7 +3,6 @@
 #include "LinkChannel.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QSerialPort>
 
@@ -23,6 +22,7 @@ constexpr char ACK = 0x06;
 constexpr char NAK = 0x15;
 constexpr int EnqTries = 3;
 
+// How long the thread stays awake after traffic (see stayAwake).
 constexpr qint64 SpinNs = 100000;
 
 qint64 nowNs()
@@ -255,22 +255,27 @@ bool SerialWorker::writeBytes(const char* data, qsizetype size)
     const ssize_t n = ::write(m_fd, data, size_t(size));
     if (n == size)
         return true;
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, systemError(errno)));
+    if (!writeOk(n))
         return false;
-    }
     const qsizetype done = std::max<qsizetype>(n, 0);
     m_pending.append(data + done, size - done);
     return true;
 }
 
+// A full device (or a signal) only delays the bytes; any other failure loses the link.
+bool SerialWorker::writeOk(qint64 written)
+{
+    if (written >= 0 || errno == EAGAIN || errno == EINTR)
+        return true;
+    lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, systemError(errno)));
+    return false;
+}
+
 bool SerialWorker::flushPending()
 {
     const ssize_t n = ::write(m_fd, m_pending.constData(), size_t(m_pending.size()));
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, systemError(errno)));
+    if (!writeOk(n))
         return false;
-    }
     if (n > 0)
         m_pending.remove(0, n);
     return true;

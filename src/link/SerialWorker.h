@@ -25,7 +25,7 @@ public:
                  QObject* parent = nullptr);
     ~SerialWorker() override;
 
-    // Thread-safe: the transmit ring has bytes.
+    // Thread-safe: tells the thread that the transmit ring has bytes.
     void wake();
     // Thread-safe: raw control bytes (board reset).
     void sendControl(const QByteArray& bytes);
@@ -51,6 +51,7 @@ private:
     void wakeForControl();
     void drainTransmit();
     bool writeBytes(const char* data, qsizetype size);
+    bool writeOk(qint64 written);
     bool flushPending();
     void received(const char* data, qsizetype size);
     bool keepAliveDue(qint64 nowMs);
@@ -60,7 +61,6 @@ private:
     const QString m_portName;
     const int m_keepAliveMs;
     int m_wakeFd = -1;
-    qint64 m_lastActivityNs = 0;
     std::atomic<int> m_baudRate;
     std::atomic<bool> m_baudChanged{false};
     std::atomic<bool> m_streaming{false};
@@ -70,7 +70,8 @@ private:
 
     // Worker-thread state.
     int m_fd = -1;
-    QByteArray m_pending; // bytes the device did not take yet
+    qint64 m_lastActivityNs = 0; // end of the last poll(); starts the stay-awake
+    QByteArray m_pending;        // bytes the device did not take yet
     QByteArray m_line;
     bool m_discarding = false;
     bool m_rxFull = false;

@@ -10,17 +10,22 @@ const QRegularExpression& pwmName()
     return re;
 }
 
+// The board's digital pins: "0" or "1", "0" at power-on.
+constexpr const char* Pins[] = {"DIO21", "DIO22", "DIO25", "r219rem", "WDen"};
+
 bool isPin(const QString& key)
 {
-    return key == QLatin1String("DIO21") || key == QLatin1String("DIO22") ||
-           key == QLatin1String("DIO25") || key == QLatin1String("r219rem") ||
-           key == QLatin1String("WDen");
+    for (const char* pin : Pins) {
+        if (key == QLatin1String(pin))
+            return true;
+    }
+    return false;
 }
 
-bool isMeasurement(const QString& key)
+// Measured motor currents: computed from the chip and board state on every read.
+bool isMotorCurrent(const QString& key)
 {
-    return key == QLatin1String("AIN5") || key == QLatin1String("Isen1") ||
-           key == QLatin1String("Isen2");
+    return key == QLatin1String("Isen1") || key == QLatin1String("Isen2");
 }
 
 const QString SpiData = QStringLiteral("SPI0CS0DATA");
@@ -38,7 +43,7 @@ SimulatedBoard::SimulatedBoard()
 void SimulatedBoard::reset()
 {
     m_variables.clear();
-    for (const char* pin : {"DIO21", "DIO22", "DIO25", "r219rem", "WDen"})
+    for (const char* pin : Pins)
         m_variables.insert(QLatin1String(pin), QStringLiteral("0"));
     m_variables.insert(QStringLiteral("WDtime"), QStringLiteral("0"));
     for (int k = 0; k < 4; ++k) {
@@ -161,7 +166,7 @@ bool SimulatedBoard::readValue(const QString& key, QString* value)
         *value = m_variables.value(key);
         return true;
     }
-    if (key == QLatin1String("Isen1") || key == QLatin1String("Isen2")) {
+    if (isMotorCurrent(key)) {
         *value = QString::number(motorCurrent(key.right(1).toInt()));
         return true;
     }
@@ -170,7 +175,7 @@ bool SimulatedBoard::readValue(const QString& key, QString* value)
 
 QString SimulatedBoard::variable(const QString& name) const
 {
-    if (!m_variables.contains(name) && isMeasurement(name))
+    if (!m_variables.contains(name) && isMotorCurrent(name))
         return QString::number(motorCurrent(name.right(1).toInt()));
     return m_variables.value(name);
 }

@@ -23,17 +23,6 @@ bool parseBitNumber(QStringView text, int* number)
     return true;
 }
 
-bool isDigits(QStringView text)
-{
-    if (text.isEmpty())
-        return false;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
-}
-
 // Field and bit names must not look like a bit number or carry descriptor syntax.
 bool isValidName(const QString& name)
 {
@@ -49,28 +38,24 @@ bool isValidName(const QString& name)
     return true;
 }
 
-struct Pair
+// "hi:lo" around the colon at `colon`; false unless both sides are bit numbers.
+bool parseBitRange(QStringView selector, int colon, int* hi, int* lo)
 {
-    QString key;
-    QString value;
-};
-
-QVector<Pair> splitPairs(const QString& item)
-{
-    QVector<Pair> pairs;
-    const QStringList parts = item.split(u'@', Qt::SkipEmptyParts);
-    for (const QString& rawPart : parts) {
-        const QString part = rawPart.trimmed();
-        if (part.isEmpty())
-            continue;
-        const int eq = part.indexOf(u'=');
-        if (eq < 0)
-            pairs.append({part, QString()});
-        else
-            pairs.append({part.left(eq).trimmed(), part.mid(eq + 1).trimmed()});
-    }
-    return pairs;
+    return parseBitNumber(selector.left(colon), hi) && parseBitNumber(selector.mid(colon + 1), lo);
 }
+
+// One "[" at `open`, closed by the "]" at `close` that ends the text.
+bool isBracketedTail(const QString& text, int open, int close)
+{
+    return close == text.size() - 1 && close > open && text.indexOf(u'[', open + 1) < 0;
+}
+
+bool fitsWidth(quint32 value, int width)
+{
+    return width >= 32 || (value >> width) == 0;
+}
+
+using TextConvert::Attribute;
 
 } // namespace
 
@@ -146,13 +131,13 @@ void Register::parseAttributeItem(const QString& item, bool first)
         bool readOnly = false;
     };
     QVector<NewBit> newBits;
-    QVector<Pair> pending; // attributes written before the item's first "bit" key
+    QList<Attribute> pending; // attributes written before the item's first "bit" key
     bool registerReadOnly = false;
     bool readOnlySeen = false;
     QString registerName;
 
-    const QVector<Pair> pairs = splitPairs(item);
-    for (const Pair& pair : pairs) {
+    const QList<Attribute> pairs = TextConvert::attributes(item);
+    for (const Attribute& pair : pairs) {
         if (pair.key == QLatin1String("bit")) {
             if (!isValidName(pair.value)) {
                 reportFault(item, QStringLiteral("invalid bit name \"%1\"").arg(pair.value));
@@ -161,7 +146,7 @@ void Register::parseAttributeItem(const QString& item, bool first)
             NewBit nb;
             nb.bit.name = pair.value;
             newBits.append(nb);
-            for (const Pair& p : qAsConst(pending))
+            for (const Attribute& p : qAsConst(pending))
                 newBits.last().bit.attributes.insert(p.key, p.value);
             pending.clear();
         } else if (pair.key == QLatin1String("register")) {
@@ -177,7 +162,7 @@ void Register::parseAttributeItem(const QString& item, bool first)
     }
 
     // Keys of an item without a bit describe the register itself.
-    for (const Pair& p : qAsConst(pending)) {
+    for (const Attribute& p : qAsConst(pending)) {
         if (p.key == QLatin1String("readonly")) {
             bool ro = false;
             if (!TextConvert::toBool(p.value, &ro)) {
@@ -267,7 +252,7 @@ void Register::parseFieldItem(const QString& item)
         const int close = head.indexOf(u']');
         if (close < 0)
             return reportFault(item, QStringLiteral("unclosed bracket"));
-        if (close != head.size() - 1 || close < open || head.indexOf(u'[', open + 1) >= 0)
+        if (!isBracketedTail(head, open, close))
             return reportFault(item, QStringLiteral("malformed bit range"));
         name = head.left(open).trimmed();
         const QString selector = head.mid(open + 1, close - open - 1);
@@ -275,8 +260,7 @@ void Register::parseFieldItem(const QString& item)
         if (colon >= 0) {
             int hi = 0;
             int lo = 0;
-            if (!parseBitNumber(QStringView(selector).left(colon), &hi) ||
-                !parseBitNumber(QStringView(selector).mid(colon + 1), &lo))
+            if (!parseBitRange(selector, colon, &hi, &lo))
                 return reportFault(item, QStringLiteral("bit range is not two numbers"));
             if (hi < lo)
                 return reportFault(item, QStringLiteral("high bit below low bit"));
@@ -305,7 +289,7 @@ void Register::parseFieldItem(const QString& item)
     if (hasValue) {
         if (!TextConvert::toUInt32(valueText, &initial))
             return reportFault(item, QStringLiteral("value \"%1\" is not a number").arg(valueText));
-        if (width < 32 && (initial >> width) != 0)
+        if (!fitsWidth(initial, width))
             return reportFault(item, QStringLiteral("value %1 wider than the field").arg(initial));
     }
 
@@ -351,7 +335,7 @@ bool Register::splitDescriptor(const QString& descriptor, QString* registerName,
             return false;
         reg = d;
     } else {
-        if (close != d.size() - 1 || close < open || d.indexOf(u'[', open + 1) >= 0)
+        if (!isBracketedTail(d, open, close))
             return false;
         reg = d.left(open).trimmed();
         sel = d.mid(open + 1, close - open - 1).trimmed();
@@ -376,16 +360,13 @@ bool Register::resolve(const QString& descriptor, int* hi, int* lo) const
         // No brackets: the range stays 0..0.
     } else if (selector.isEmpty()) {
         h = m_bits.size() - 1;
-    } else if (selector.contains(u':')) {
-        const int colon = selector.indexOf(u':');
-        if (!parseBitNumber(QStringView(selector).left(colon), &h) ||
-            !parseBitNumber(QStringView(selector).mid(colon + 1), &l) || h < l)
+    } else if (const int colon = selector.indexOf(u':'); colon >= 0) {
+        if (!parseBitRange(selector, colon, &h, &l) || h < l)
             return false;
-    } else if (isDigits(selector)) {
-        if (!parseBitNumber(selector, &h))
-            return false;
+    } else if (parseBitNumber(selector, &h)) {
         l = h;
     } else {
+        // Not a bit number: a field or bit name (names never start with a digit).
         const int index = fieldIndex(selector);
         if (index < 0)
             return false;
@@ -418,7 +399,7 @@ bool Register::setField(const QString& descriptor, unsigned int value)
     if (!resolve(descriptor, &hi, &lo))
         return false;
     const int width = hi - lo + 1;
-    if (width < 32 && (quint32(value) >> width) != 0)
+    if (!fitsWidth(value, width))
         return false;
     bool changed = false;
     for (int i = lo; i <= hi; ++i) {

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include <cmath>
 #include <limits>
 
 namespace TextConvert {
@@ -100,7 +101,7 @@ bool toBool(const QString& text, bool* value)
         } else {
             bool ok = false;
             const double d = t.toDouble(&ok);
-            if (!ok || d != d)
+            if (!ok || std::isnan(d))
                 return false;
             result = d != 0.0;
         }
@@ -142,9 +143,10 @@ QString bytesToHex(const QByteArray& bytes)
 
 QList<QPair<QString, QString>> keyValues(const QString& text)
 {
+    // Board answers pass through here on every transaction: compile the pattern once.
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
     QList<QPair<QString, QString>> result;
-    const QStringList items =
-        text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    const QStringList items = text.split(blanks, Qt::SkipEmptyParts);
     for (const QString& item : items) {
         const int eq = item.indexOf(u'=');
         if (eq < 0)
@@ -166,6 +168,23 @@ bool valueOf(const QString& text, const QString& key, QString* value)
         }
     }
     return false;
+}
+
+QList<Attribute> attributes(const QString& text)
+{
+    QList<Attribute> result;
+    const QStringList parts = text.split(u'@', Qt::SkipEmptyParts);
+    for (const QString& rawPart : parts) {
+        const QString part = rawPart.trimmed();
+        if (part.isEmpty())
+            continue;
+        const int eq = part.indexOf(u'=');
+        if (eq < 0)
+            result.append({part, QString(), part});
+        else
+            result.append({part.left(eq).trimmed(), part.mid(eq + 1).trimmed(), part});
+    }
+    return result;
 }
 
 } // namespace TextConvert

@@ -24,5 +24,14 @@ QString bytesToHex(const QByteArray& bytes);
 QList<QPair<QString, QString>> keyValues(const QString& text);
 // The value of one key in such a list; false when the key is absent.
 bool valueOf(const QString& text, const QString& key, QString* value);
+// One "@key=value" item of a register or variable definition.
+struct Attribute
+{
+    QString key;   // trimmed
+    QString value; // trimmed; empty for an item without "="
+    QString item;  // the whole item, trimmed, without its "@" (for messages)
+};
+// The items of "@K1=V1 @K2=V2"; blank items are skipped.
+QList<Attribute> attributes(const QString& text);
 
 } // namespace TextConvert

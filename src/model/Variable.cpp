@@ -41,14 +41,11 @@ Variable::Variable(const QString& definition)
 {
     QString valueText;
     bool hasValue = false;
-    const QStringList parts = definition.split(u'@', Qt::SkipEmptyParts);
-    for (const QString& rawPart : parts) {
-        const QString part = rawPart.trimmed();
-        if (part.isEmpty())
-            continue;
-        const int eq = part.indexOf(u'=');
-        const QString key = (eq < 0 ? part : part.left(eq)).trimmed().toLower();
-        const QString text = eq < 0 ? QString() : part.mid(eq + 1).trimmed();
+    const QList<TextConvert::Attribute> attributes = TextConvert::attributes(definition);
+    for (const TextConvert::Attribute& attribute : attributes) {
+        const QString key = attribute.key.toLower();
+        const QString& text = attribute.value;
+        const QString& part = attribute.item;
         if (key == QLatin1String("variable")) {
             m_name = text;
         } else if (key == QLatin1String("type")) {
@@ -117,6 +114,15 @@ Variable::Variable(double value, const QString& name, const QString& description
 
 Variable::~Variable() = default;
 
+// A refused write still signals in UpdateAlways mode, so a bound control shows the
+// value that stayed.
+bool Variable::refuse()
+{
+    if (m_updateMode == UpdateAlways)
+        emit signal_updateSet(m_name);
+    return false;
+}
+
 bool Variable::store(double value, Type writtenType, quint32 callerKey)
 {
     // An integer variable holds whole numbers; a real written to it is rounded.
@@ -125,11 +131,8 @@ bool Variable::store(double value, Type writtenType, quint32 callerKey)
         value = std::round(value);
     const bool allowed = !(m_readOnly && callerKey != CallerKey::Internal) && !std::isnan(value) &&
                          value >= m_min && value <= m_max;
-    if (!allowed) {
-        if (m_updateMode == UpdateAlways)
-            emit signal_updateSet(m_name);
-        return false;
-    }
+    if (!allowed)
+        return refuse();
     if (m_type == Undefined)
         m_type = writtenType;
     const bool changed = value != m_value;
@@ -155,18 +158,12 @@ bool Variable::setText(const QByteArray& text, quint32 callerKey)
 {
     if (m_type == Integer || m_type == Real) {
         double v = 0.0;
-        if (!parseNumber(QString::fromUtf8(text), &v)) {
-            if (m_updateMode == UpdateAlways)
-                emit signal_updateSet(m_name);
-            return false;
-        }
+        if (!parseNumber(QString::fromUtf8(text), &v))
+            return refuse();
         return store(v, m_type, callerKey);
     }
-    if (m_readOnly && callerKey != CallerKey::Internal) {
-        if (m_updateMode == UpdateAlways)
-            emit signal_updateSet(m_name);
-        return false;
-    }
+    if (m_readOnly && callerKey != CallerKey::Internal)
+        return refuse();
     m_type = String;
     const bool changed = text != m_text;
     m_text = text;

@@ -47,6 +47,7 @@ signals:
 
 private:
     bool store(double value, Type writtenType, quint32 callerKey);
+    bool refuse();
 
     QString m_name;
     QString m_description;

@@ -10,10 +10,8 @@ const char* const ScriptKey = "script_path";
 
 AppSettings::AppSettings(const QString& directory)
 {
-    // Only the file name is lower-cased: a lower-cased directory would not exist on a
-    // case-sensitive file system.
     const QDir dir(directory.isEmpty() ? QDir::currentPath() : directory);
-    m_filePath = dir.absoluteFilePath(QStringLiteral("RMX4218.ini").toLower());
+    m_filePath = dir.absoluteFilePath(QStringLiteral("rmx4218.ini"));
 }
 
 QString AppSettings::defaultPythonPath()
@@ -30,25 +28,24 @@ QString AppSettings::defaultScriptPath()
     return QStringLiteral("RMX4218.py");
 }
 
+QString AppSettings::value(const QString& key, const QString& fallback) const
+{
+    return QSettings(m_filePath, QSettings::IniFormat).value(key, fallback).toString();
+}
+
 QString AppSettings::pythonPath() const
 {
-    return QSettings(m_filePath, QSettings::IniFormat)
-        .value(QLatin1String(PythonKey), defaultPythonPath())
-        .toString();
+    return value(QLatin1String(PythonKey), defaultPythonPath());
 }
 
 QString AppSettings::scriptPath() const
 {
-    return QSettings(m_filePath, QSettings::IniFormat)
-        .value(QLatin1String(ScriptKey), defaultScriptPath())
-        .toString();
+    return value(QLatin1String(ScriptKey), defaultScriptPath());
 }
 
 QString AppSettings::folder(int index) const
 {
-    return QSettings(m_filePath, QSettings::IniFormat)
-        .value(QStringLiteral("_Path%1").arg(index), QDir::currentPath())
-        .toString();
+    return value(QStringLiteral("_Path%1").arg(index), QDir::currentPath());
 }
 
 void AppSettings::setFolder(int index, const QString& folder)

@@ -23,5 +23,7 @@ public:
     static QString defaultScriptPath();
 
 private:
+    QString value(const QString& key, const QString& fallback) const;
+
     QString m_filePath;
 };

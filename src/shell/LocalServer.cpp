@@ -113,23 +113,17 @@ void LocalServer::onReadyRead(QLocalSocket* socket)
     }
     QByteArray& buffer = it.value();
     buffer += socket->readAll();
-    for (;;) {
-        const int end = buffer.indexOf('\n');
-        if (end < 0)
-            break;
-        Pending request{socket, buffer.left(end), end > ScriptProtocol::MaxLineLength};
+    int end = 0;
+    while ((end = buffer.indexOf('\n')) >= 0 && end <= ScriptProtocol::MaxLineLength) {
+        QByteArray line = buffer.left(end);
         buffer.remove(0, end + 1);
-        if (request.line.endsWith('\r'))
-            request.line.chop(1);
-        if (request.overLong)
-            request.line.clear();
-        m_queue.enqueue(request);
-        if (request.overLong)
-            break;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        m_queue.enqueue(Pending{socket, line, false});
     }
-    if (!m_queue.isEmpty() && m_queue.last().socket == socket && m_queue.last().overLong) {
-        m_buffers.erase(m_buffers.find(socket)); // nothing more is read from it
-    } else if (buffer.size() > ScriptProtocol::MaxLineLength) {
+    // A line over the limit, complete or not, is refused and nothing more is read from
+    // that client.
+    if (buffer.size() > ScriptProtocol::MaxLineLength) {
         m_queue.enqueue(Pending{socket, QByteArray(), true});
         m_buffers.erase(it);
     }

@@ -9,7 +9,6 @@
 #include "Logs.h"
 #include "MainWindow.h"
 #include "MdiArea.h"
-#include "ShellLog.h"
 #include "StartupDialog.h"
 
 #include "Board.h"
@@ -65,6 +64,12 @@ void MainApp::error(const QString& text)
     emit signal_log(ErrorLog, text);
 }
 
+void MainApp::fatal(const QString& text)
+{
+    m_splash->hide();
+    QMessageBox::critical(nullptr, QString::fromLatin1(ChipName), text);
+}
+
 bool MainApp::startServer()
 {
     m_server = new LocalServer(this, this);
@@ -74,12 +79,11 @@ bool MainApp::startServer()
         const LocalServer::ListenResult result = m_server->listen(name);
         if (result == LocalServer::ListenResult::Listening)
             break;
-        m_splash->hide(); // it would stand over the question
         if (result == LocalServer::ListenResult::Failed) {
-            QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
-                                  m_server->errorString() + tr("\nThe program ends."));
+            fatal(m_server->errorString() + tr("\nThe program ends."));
             return false;
         }
+        m_splash->hide(); // it would stand over the question
         const auto answer = QMessageBox::question(
             nullptr, QString::fromLatin1(ChipName),
             tr("Pipe is already used by another software\nUse another pipename?(Yes)"),
@@ -90,8 +94,7 @@ bool MainApp::startServer()
                                          QLineEdit::Normal, name + QStringLiteral("_2"), &ok)
                        .trimmed();
         if (!ok || name.isEmpty()) {
-            QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
-                                  tr("No pipe for scripting requests.\nThe program ends."));
+            fatal(tr("No pipe for scripting requests.\nThe program ends."));
             return false;
         }
     }
@@ -104,27 +107,21 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
 {
     if (m_applets.size() >= MaxApplets) {
         applet->setParent(m_window); // goes with the window
-        m_splash->hide();
-        QMessageBox::critical(nullptr, QString::fromLatin1(ChipName),
-                              tr("Too many applets.\nThe program ends."));
+        fatal(tr("Too many applets.\nThe program ends."));
         return false;
     }
     m_applets << applet;
+    int n = -1; // place among the document-area applets: Ctrl+0, Ctrl+1, ...
     if (applet != m_logs) {
-        // Document-area applets: Ctrl+0, Ctrl+1, ... in list order.
-        const int n = m_documentApplets.size();
+        n = m_documentApplets.size();
         m_documentApplets << applet;
         applet->setWindowTitle(QStringLiteral("(Ctrl+%1) ").arg(n) + title);
     }
     m_splash->step(tr("Setting up %1").arg(applet->objectName()));
     if (!applet->setup()) {
-        m_splash->hide();
-        QMessageBox::critical(
-            nullptr, QString::fromLatin1(ChipName),
-            tr("Setting up the %1 window failed.\nThe program ends.").arg(applet->objectName()));
+        fatal(tr("Setting up the %1 window failed.\nThe program ends.").arg(applet->objectName()));
         return false;
     }
-    const int n = m_documentApplets.indexOf(applet);
     if (QAction* action = applet->windowAction()) {
         action->setText(applet->windowTitle());
         if (n >= 0 && n <= 9)
@@ -160,21 +157,14 @@ bool MainApp::init()
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
     // Basic, HBController and ChipID are not part of this build.
-    auto* board = new Board;
-    AppletInstances::board = board;
-    if (!addApplet(board, board->windowTitle()))
-        return false;
-    auto* spiController = new SpiController;
-    AppletInstances::spiController = spiController;
-    if (!addApplet(spiController, spiController->windowTitle()))
-        return false;
-    auto* spiRaw = new SpiRaw;
-    AppletInstances::spiRaw = spiRaw;
-    if (!addApplet(spiRaw, spiRaw->windowTitle()))
-        return false;
-    auto* watchDog = new WatchDog;
-    AppletInstances::watchDog = watchDog;
-    if (!addApplet(watchDog, watchDog->windowTitle()))
+    const auto addInstance = [this](Applet* applet, Applet*& instance) {
+        instance = applet;
+        return addApplet(applet, applet->windowTitle());
+    };
+    if (!addInstance(new Board, AppletInstances::board) ||
+        !addInstance(new SpiController, AppletInstances::spiController) ||
+        !addInstance(new SpiRaw, AppletInstances::spiRaw) ||
+        !addInstance(new WatchDog, AppletInstances::watchDog))
         return false;
 
     m_splash->step(tr("Connecting the board link"));
@@ -195,11 +185,7 @@ void MainApp::createBoardLink()
     connect(m_board, &ControlBoard::signal_connected, this, &MainApp::onConnected);
     connect(m_board, &ControlBoard::signal_disconnected, this, &MainApp::onDisconnected);
 
-    connect(m_window, &MainWindow::signal_open, this, [this](const QString& port) {
-        if (!openBoard(port))
-            QMessageBox::warning(m_window, m_window->windowTitle(),
-                                 tr("Cannot open the board on %1").arg(port));
-    });
+    connect(m_window, &MainWindow::signal_open, this, &MainApp::openBoardInteractive);
     connect(m_window, &MainWindow::signal_close, this, &MainApp::closeBoard);
     connect(m_window, &MainWindow::signal_commLogging, this, [this](bool on) {
         m_board->setCommLogging(on);
@@ -239,12 +225,7 @@ void MainApp::start()
     emit signal_log(InfoLog, tr("Scripting pipe: %1").arg(m_pipeName));
 
     if (!m_startPort.isEmpty()) {
-        const QString port = m_startPort;
-        QTimer::singleShot(0, this, [this, port] {
-            if (!openBoard(port))
-                QMessageBox::warning(m_window, m_window->windowTitle(),
-                                     tr("Cannot open the board on %1").arg(port));
-        });
+        QTimer::singleShot(0, this, [this, port = m_startPort] { openBoardInteractive(port); });
     }
 }
 
@@ -359,6 +340,13 @@ bool MainApp::openBoard(const QString& port)
     return ok;
 }
 
+void MainApp::openBoardInteractive(const QString& port)
+{
+    if (!openBoard(port))
+        QMessageBox::warning(m_window, m_window->windowTitle(),
+                             tr("Cannot open the board on %1").arg(port));
+}
+
 void MainApp::closeBoard()
 {
     deactivateApplets();
@@ -448,7 +436,7 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
         // One board line: an inner line end would send a second, unasked command.
         const bool oneLine = !line.isEmpty() && !line.contains('\n') && !line.contains('\r');
         QByteArray answer;
-        if (oneLine && m_board->isConnected() && m_board->send(line + '\n', &answer))
+        if (oneLine && m_board->send(line, &answer)) // send() refuses without a board
             result = QString::fromUtf8(answer).trimmed();
     }
     if (!result.isValid())
@@ -501,8 +489,8 @@ bool MainApp::loadConfig(const QString& fileName, QString* message)
             ok = true;
             board->loadedRegisters.clear();
             QStringList failed;
+            const QString field = QStringLiteral("[10:0]");
             for (const ConfigLoader::Entry& e : parsed.entries) {
-                const QString field = QStringLiteral("[10:0]");
                 const bool stored = board->setValue(QStringLiteral("U") + e.name + field, e.value,
                                                     CallerKey::Internal) &&
                                     spi->setValue(e.name + field, e.value, CallerKey::Internal);

@@ -6,7 +6,6 @@
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QVariant>
@@ -92,11 +91,14 @@ private:
     void onConnected();
     void onDisconnected();
     void showWindowsOfLastSession();
+    void openBoardInteractive(const QString& port);
     void loadConfigInteractive();
     static bool offersFunction(Applet* applet, const QString& name);
     static QString registerMissingForConfig(const QList<ConfigLoader::Entry>& entries,
                                             Applet* board, Applet* spi);
     void error(const QString& text);
+    // Tells the user why the program cannot start (the splash would stand over it).
+    void fatal(const QString& text);
 
     static MainApp* s_instance;
 

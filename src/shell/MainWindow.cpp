@@ -1,16 +1,14 @@
 #include "MainWindow.h"
 
 #include "Applet.h"
-#include "MdiArea.h"
-
 #include "AppletHelper.h"
+#include "MdiArea.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,13 +24,18 @@ namespace {
 constexpr int LedOnMs = 60;
 const char* const LedOff = "#505050";
 
+void setLedColor(QLabel* led, const char* color)
+{
+    led->setStyleSheet(QStringLiteral("background:%1; border-radius:6px;").arg(color));
+}
+
 QLabel* makeLed(const QString& name, const QString& toolTip, QWidget* parent)
 {
     auto* led = new QLabel(parent);
     led->setObjectName(name);
     led->setFixedSize(12, 12);
     led->setToolTip(toolTip);
-    led->setStyleSheet(QStringLiteral("background:%1; border-radius:6px;").arg(LedOff));
+    setLedColor(led, LedOff);
     return led;
 }
 
@@ -84,12 +87,8 @@ MainWindow::MainWindow(QWidget* parent)
         t->setSingleShot(true);
         t->setInterval(LedOnMs);
     }
-    connect(m_txTimer, &QTimer::timeout, this, [this] {
-        m_txLed->setStyleSheet(QStringLiteral("background:%1; border-radius:6px;").arg(LedOff));
-    });
-    connect(m_rxTimer, &QTimer::timeout, this, [this] {
-        m_rxLed->setStyleSheet(QStringLiteral("background:%1; border-radius:6px;").arg(LedOff));
-    });
+    connect(m_txTimer, &QTimer::timeout, this, [this] { setLedColor(m_txLed, LedOff); });
+    connect(m_rxTimer, &QTimer::timeout, this, [this] { setLedColor(m_rxLed, LedOff); });
 
     connect(m_open, &QPushButton::clicked, this, [this] {
         const QString port = m_port->currentText().trimmed();
@@ -161,7 +160,7 @@ void MainWindow::flash(QLabel* led, QTimer* timer, const char* onColor)
 {
     // Restyling is costly and lines come fast: a lit LED only stays on longer.
     if (!timer->isActive())
-        led->setStyleSheet(QStringLiteral("background:%1; border-radius:6px;").arg(onColor));
+        setLedColor(led, onColor);
     timer->start();
 }
 

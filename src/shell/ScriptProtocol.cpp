@@ -35,7 +35,7 @@ bool parseTyped(const QByteArray& text, QVariant* value)
     switch (text.at(0)) {
     case 'i': {
         qint64 v = 0;
-        if (!TextConvert::toInt64(QString::fromLatin1(body), &v) || body.trimmed().isEmpty())
+        if (!TextConvert::toInt64(QString::fromLatin1(body), &v))
             return false;
         *value = QVariant::fromValue<qlonglong>(v);
         return true;

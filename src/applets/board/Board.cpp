@@ -171,6 +171,16 @@ QVariant emptyText()
 {
     return QVariant(QString());
 }
+
+// The applet that sends chained frames, or null when there is none; then a warning
+// names what is not sent, if anything.
+SpiController* chainController(const char* unsent = nullptr)
+{
+    auto* spi = qobject_cast<SpiController*>(AppletInstances::spiController);
+    if (!spi && unsent)
+        qCWarning(lcBoard).nospace() << "No SpiController: " << unsent << " not sent";
+    return spi;
+}
 } // namespace
 
 Board::Board(QWidget* parent) : Applet(parent), ui(new Ui_Board)
@@ -336,18 +346,13 @@ bool Board::onParameterTransfer(int direction, const QString& name)
 
 void Board::sendDefaultConfiguration()
 {
-    auto* spi = qobject_cast<SpiController*>(AppletInstances::spiController);
-    if (!spi) {
-        qCWarning(lcBoard) << "No SpiController: default configuration not sent";
+    SpiController* spi = chainController("default configuration");
+    if (!spi)
         return;
-    }
     for (int n = 5; n <= 10; ++n) {
-        QString field = QStringLiteral("CRxA[10:0]");
-        field.replace(QLatin1Char('x'), QString::number(n));
-        spiSet(field, DefaultConfigA);
+        spiSet(QStringLiteral("CR%1A[10:0]").arg(n), DefaultConfigA);
         spi->addToChain(n, int(DefaultConfigA));
-        field[field.indexOf(QLatin1Char('A'))] = QLatin1Char('B');
-        spiSet(field, DefaultConfigB);
+        spiSet(QStringLiteral("CR%1B[10:0]").arg(n), DefaultConfigB);
         spi->addToChain(n, int(DefaultConfigB));
     }
     spi->sendChain();
@@ -355,17 +360,13 @@ void Board::sendDefaultConfiguration()
 
 void Board::sendUserConfiguration()
 {
-    auto* spi = qobject_cast<SpiController*>(AppletInstances::spiController);
-    if (!spi) {
-        qCWarning(lcBoard) << "No SpiController: user configuration not sent";
+    SpiController* spi = chainController("user configuration");
+    if (!spi)
         return;
+    for (int n = 5; n <= 10; ++n) {
+        spi->addToChain(n, int(ChipRegisters::configRegister(n, false)->value(true)));
+        spi->addToChain(n, int(ChipRegisters::configRegister(n, true)->value(true)));
     }
-    Register* const images[] = {&ChipRegisters::CR5A, &ChipRegisters::CR5B,  &ChipRegisters::CR6A,
-                                &ChipRegisters::CR6B, &ChipRegisters::CR7A,  &ChipRegisters::CR7B,
-                                &ChipRegisters::CR8A, &ChipRegisters::CR8B,  &ChipRegisters::CR9A,
-                                &ChipRegisters::CR9B, &ChipRegisters::CR10A, &ChipRegisters::CR10B};
-    for (int i = 0; i < 12; ++i)
-        spi->addToChain(5 + i / 2, int(images[i]->value(true)));
     spi->sendChain();
 }
 
@@ -558,30 +559,6 @@ QVariant Board::runCommand(int index, const QVariant& args)
     case CmdSetFsm:
         setFailSafeMode();
         return true;
-    case CmdSetForward1:
-        moveMotor(1, Motion::Forward);
-        return true;
-    case CmdSetBackward1:
-        moveMotor(1, Motion::Backward);
-        return true;
-    case CmdSetStop1:
-        moveMotor(1, Motion::Stop);
-        return true;
-    case CmdSetBrake1:
-        moveMotor(1, Motion::Brake);
-        return true;
-    case CmdSetForward2:
-        moveMotor(2, Motion::Forward);
-        return true;
-    case CmdSetBackward2:
-        moveMotor(2, Motion::Backward);
-        return true;
-    case CmdSetStop2:
-        moveMotor(2, Motion::Stop);
-        return true;
-    case CmdSetBrake2:
-        moveMotor(2, Motion::Brake);
-        return true;
     case CmdGetStatus:
         spiRun(QStringLiteral("ReadAll"));
         qCDebug(lcBoard) << "Get device status";
@@ -613,6 +590,14 @@ QVariant Board::runCommand(int index, const QVariant& args)
         return false;
     default:
         break;
+    }
+    if (index >= CmdSetForward1 && index <= CmdSetBrake2) {
+        // Forward, backward, stop and brake of motor 1, then the same of motor 2.
+        static_assert(CmdSetBrake2 - CmdSetForward1 == 7 && int(Motion::Brake) == 3,
+                      "four motions per motor, in the order of Motion");
+        const int offset = index - CmdSetForward1;
+        moveMotor(1 + offset / 4, static_cast<Motion>(offset % 4));
+        return true;
     }
     if (index >= CmdSetPwm1Dio && index <= CmdSetPwm4Dio) {
         showPinState(index - CmdSetPwm1Dio + 1);
@@ -728,7 +713,7 @@ void Board::moveMotor(int motor, Motion motion)
         // PWM and modes off in one chained transfer (both sides low), then outputs off.
         spiSet(bitOf("CR2", a), 0u);
         spiSet(bitOf("CR2", b), 0u);
-        auto* spi = qobject_cast<SpiController*>(AppletInstances::spiController);
+        SpiController* spi = chainController();
         if (spi)
             spi->addToChain(2, int(spiWhole(QStringLiteral("CR2"))));
         spiSet(bitOf("CR1", a), 0u);
@@ -786,11 +771,9 @@ bool Board::measure(const QString& boardName, Variable* target)
 
 void Board::sendLoaded()
 {
-    auto* spi = qobject_cast<SpiController*>(AppletInstances::spiController);
-    if (!spi) {
-        qCWarning(lcBoard) << "No SpiController: loaded configuration not sent";
+    SpiController* spi = chainController("loaded configuration");
+    if (!spi)
         return;
-    }
     static const QRegularExpression digits(QStringLiteral("(\\d+)"));
     for (const QString& s : loadedRegisters) {
         const unsigned int user =

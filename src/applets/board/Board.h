@@ -97,6 +97,7 @@ private slots:
     void on_hsPWM4_Duty_sliderMoved(int position);
 
 private:
+    // In the order of the motor commands (setForwardN, setBackwardN, setStopN, setBrakeN).
     enum class Motion { Forward, Backward, Stop, Brake };
 
     // The applet that "Board.xxx" reaches: the global instance, else this one.

@@ -144,4 +144,13 @@ Register
         QStringLiteral("SR7"));
 Register DATA(QStringLiteral("DATA[11:0]#data of the last answer frame;"), QStringLiteral("DATA"));
 
+Register* configRegister(int address, bool bHalf)
+{
+    static Register* const a[] = {&CR5A, &CR6A, &CR7A, &CR8A, &CR9A, &CR10A};
+    static Register* const b[] = {&CR5B, &CR6B, &CR7B, &CR8B, &CR9B, &CR10B};
+    if (address < 5 || address > 10)
+        return nullptr;
+    return bHalf ? b[address - 5] : a[address - 5];
+}
+
 } // namespace ChipRegisters

@@ -36,4 +36,8 @@ extern Register SR4;
 extern Register SR5;
 extern Register SR7;
 extern Register DATA;
+
+// The A (bHalf false) or B half of configuration register CR5..CR10; null for any
+// other address.
+Register* configRegister(int address, bool bHalf);
 } // namespace ChipRegisters

@@ -28,13 +28,6 @@ const QString ReadError = QStringLiteral("SpiController:SPI register read error"
 const QString ChainWriteError = QStringLiteral("SpiController:Chain spi register write error");
 const QString ChainReadError = QStringLiteral("SpiController:Chain spi register read error");
 
-Register* configRegister(int address, bool bHalf)
-{
-    static Register* const a[] = {&CR5A, &CR6A, &CR7A, &CR8A, &CR9A, &CR10A};
-    static Register* const b[] = {&CR5B, &CR6B, &CR7B, &CR8B, &CR9B, &CR10B};
-    return bHalf ? b[address - 5] : a[address - 5];
-}
-
 // The status register an answer's address field names, or null (addresses 2 and 6).
 Register* statusRegister(unsigned int address)
 {

@@ -19,6 +19,12 @@ const QString SpeedKey = QStringLiteral("SPI0CS0SPEED");
 Variable SPIFreq(1000000, QStringLiteral("SPIFreq"), QStringLiteral("SPI clock in Hz"), 1000,
                  10000000);
 
+// A frame as four upper-case hex digits.
+QString hexDigits(quint16 frame)
+{
+    return QStringLiteral("%1").arg(frame, 4, 16, QLatin1Char('0')).toUpper();
+}
+
 bool isHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -49,7 +55,7 @@ bool SpiRaw::initParameters()
 
 QString SpiRaw::frameValue(quint16 frame)
 {
-    return QStringLiteral("02%1").arg(frame, 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("02") + hexDigits(frame);
 }
 
 bool SpiRaw::parseFrame(const QByteArray& text, quint16* frame)
@@ -73,18 +79,19 @@ bool SpiRaw::transfer(quint16 frame, quint16* answer)
         qCWarning(lcChip) << "SPI transfer without a board link";
         return false;
     }
-    if (!board->set(FrameKey, frameValue(frame))) {
-        qCWarning(lcChip).noquote() << "SPI frame" << frameValue(frame) << "not accepted";
+    const QString value = frameValue(frame);
+    if (!board->set(FrameKey, value)) {
+        qCWarning(lcChip).noquote() << "SPI frame" << value << "not accepted";
         return false;
     }
-    QByteArray value;
-    if (!board->get(FrameKey, &value)) {
+    QByteArray reply;
+    if (!board->get(FrameKey, &reply)) {
         qCWarning(lcChip) << "no answer frame";
         return false;
     }
     quint16 decoded = 0;
-    if (!parseFrame(value, &decoded)) {
-        qCWarning(lcChip) << "answer frame is not four hex digits:" << value;
+    if (!parseFrame(reply, &decoded)) {
+        qCWarning(lcChip) << "answer frame is not four hex digits:" << reply;
         return false;
     }
     if (answer)
@@ -149,14 +156,14 @@ bool SpiRaw::sendFrame(const QVariant& args)
         return false;
     }
 
-    m_ui->leTxFrame->setText(QStringLiteral("%1").arg(frame, 4, 16, QLatin1Char('0')).toUpper());
+    m_ui->leTxFrame->setText(hexDigits(frame));
     quint16 answer = 0;
     if (!transfer(frame, &answer)) {
         m_ui->leRxFrame->clear();
         emit signal_log(-1, QStringLiteral("SpiRaw:SPI transfer error"));
         return false;
     }
-    m_ui->leRxFrame->setText(QStringLiteral("%1").arg(answer, 4, 16, QLatin1Char('0')).toUpper());
+    m_ui->leRxFrame->setText(hexDigits(answer));
     return true;
 }
 
