@@ -1,4 +1,5 @@
 #include "Applet.h"
+#include "LogKind.h"
 
 #include "AppletInstances.h"
 #include "CallerKey.h"
@@ -347,7 +348,7 @@ bool Applet::writeParameters(const QStringList& names)
         const QString text =
             QStringLiteral("%1 Parameter %2 fail to write").arg(objectName(), name);
         qCWarning(lcApplet).noquote() << text;
-        emit signal_log(1, text);
+        emit signal_log(LogKind::Warning, text);
     }
     return all;
 }
@@ -601,8 +602,7 @@ void Applet::controlTriggered(UniversalControl* control)
     slot_updateControls(binding.name);
 }
 
-QRegularExpression Applet::commandPattern(const QString& command)
+QVariant Applet::dispatchCommand(const QString& name, const QVariant& args)
 {
-    return QRegularExpression(QRegularExpression::anchoredPattern(
-        QRegularExpression::wildcardToRegularExpression(command)));
+    return m_commands.dispatch(name, args, m_functionHelp);
 }

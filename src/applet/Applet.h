@@ -11,6 +11,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include "CommandTable.h"
+
 class QAction;
 class Register;
 class Variable;
@@ -34,10 +36,6 @@ public:
 
     explicit Applet(QWidget* parent = nullptr);
     ~Applet() override;
-
-    // The applets' command-name rule: the requested name must match the command name
-    // as a whole, case-sensitive wildcard pattern.
-    static QRegularExpression commandPattern(const QString& command);
 
     // Runs once after construction: initParameters, window action, control binding,
     // signal_log to the log applet, connectSlotsByName, refresh of all controls.
@@ -82,6 +80,8 @@ public:
 
     QMap<QString, QString>& functionHelpMap() { return m_functionHelp; }
     const QMap<QString, QString>& functionHelpMap() const { return m_functionHelp; }
+    // The applet's named commands; runFunction dispatches through it.
+    const CommandTable& commands() const { return m_commands; }
 
 public slots:
     virtual bool setValue(const QString& name, const QVariant& value, quint32 callerKey);
@@ -113,6 +113,10 @@ signals:
     void signal_RegisterChanged();
 
 protected:
+    CommandTable& commandTable() { return m_commands; }
+    // Runs the command table's match for name (the usual body of runFunction).
+    QVariant dispatchCommand(const QString& name, const QVariant& args);
+
     bool m_fixedWidth = false;
     bool m_fixedHeight = false;
 
@@ -141,6 +145,7 @@ private:
     QStringList m_order;
     QStringList m_transfersInProgress;
     QMap<QString, QString> m_functionHelp;
+    CommandTable m_commands;
     QPointer<QWidget> m_container;
     QAction* m_windowAction = nullptr;
     bool m_active = false;

@@ -57,6 +57,11 @@ void AppletHelper::refresh()
     const QMap<QString, QString>& help = m_applet->functionHelpMap();
     for (auto it = help.cbegin(); it != help.cend(); ++it)
         new QTreeWidgetItem(m_list, {it.key(), it.value()});
+    // Commands without a help text are listed all the same, so every one can be run.
+    for (const QString& name : m_applet->commands().names()) {
+        if (!help.contains(name))
+            new QTreeWidgetItem(m_list, {name, QString()});
+    }
 }
 
 void AppletHelper::onItemActivated(QTreeWidgetItem* item)

@@ -9,5 +9,6 @@ Applet* spiController = nullptr;
 Applet* spiRaw = nullptr;
 Applet* watchDog = nullptr;
 Applet* chipId = nullptr;
+Applet* application = nullptr;
 ControlBoard* controlBoard = nullptr;
 } // namespace AppletInstances

@@ -15,5 +15,6 @@ extern Applet* spiController;
 extern Applet* spiRaw;
 extern Applet* watchDog;
 extern Applet* chipId;
+extern Applet* application;
 extern ControlBoard* controlBoard;
 } // namespace AppletInstances

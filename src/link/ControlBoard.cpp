@@ -1,4 +1,5 @@
 #include "ControlBoard.h"
+#include "LogKind.h"
 
 #include "LinkChannel.h"
 #include "SerialWorker.h"
@@ -90,7 +91,7 @@ bool ControlBoard::connectBoard(const QString& port)
 
     QByteArray version;
     if (!get(QStringLiteral("VER"), &version)) {
-        log(-1000, QStringLiteral("Board not responding on %1").arg(port));
+        log(LogKind::LinkError, QStringLiteral("Board not responding on %1").arg(port));
         m_connected = false;
         stopWorker();
         return false;
@@ -104,7 +105,7 @@ bool ControlBoard::connectBoard(const QString& port)
         else if (!info.description().isEmpty())
             m_boardId = info.description();
     }
-    log(104, QStringLiteral("Connected to %1, firmware %2").arg(port, m_firmware));
+    log(LogKind::LinkInfo, QStringLiteral("Connected to %1, firmware %2").arg(port, m_firmware));
     emit signal_connected();
     return true;
 }
@@ -144,7 +145,7 @@ bool ControlBoard::openSerial(const QString& port)
 
     QString error;
     if (!m_channel->waitOpen(OpenTimeoutMs, &error)) {
-        log(-1000, QStringLiteral("Cannot open port %1: %2").arg(port, error));
+        log(LogKind::LinkError, QStringLiteral("Cannot open port %1: %2").arg(port, error));
         stopWorker();
         return false;
     }
@@ -172,7 +173,7 @@ void ControlBoard::disconnectBoard()
     m_streaming = false;
     stopWorker();
     if (wasConnected) {
-        log(104, QStringLiteral("Disconnected from %1").arg(m_port));
+        log(LogKind::LinkInfo, QStringLiteral("Disconnected from %1").arg(m_port));
         emit signal_disconnected();
     }
 }
@@ -181,8 +182,8 @@ void ControlBoard::onLinkLost(quint64 generation, const QString& reason)
 {
     if (generation != m_generation)
         return;
-    log(-1000, reason);
-    log(-1000, QStringLiteral("Disconnect due to errors"));
+    log(LogKind::LinkError, reason);
+    log(LogKind::LinkError, QStringLiteral("Disconnect due to errors"));
     const bool wasConnected = m_connected;
     m_connected = false;
     if (m_streaming) {
@@ -241,17 +242,18 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
     channel.rx.clear();
     channel.dropPartialLine.store(true);
     if (!channel.tx.write(data)) {
-        log(-1, QStringLiteral("Transmit buffer full (%1 of %2 bytes free), not sent: %3")
-                    .arg(channel.tx.freeSpace())
-                    .arg(data.size())
-                    .arg(printable(data.left(60))));
+        log(LogKind::Error,
+            QStringLiteral("Transmit buffer full (%1 of %2 bytes free), not sent: %3")
+                .arg(channel.tx.freeSpace())
+                .arg(data.size())
+                .arg(printable(data.left(60))));
         return false;
     }
     m_worker->wake();
     emit signal_tx();
     if (m_commLogging) {
         for (const QByteArray& sent : lines)
-            logLine(109, sent);
+            logLine(LogKind::Transmitted, sent);
     }
     const int expected = int(lines.size());
     if (timeoutMs == 0) {
@@ -312,7 +314,7 @@ bool ControlBoard::sendLocal(const QList<QByteArray>& lines, QByteArray* answer,
     for (const QByteArray& line : lines) {
         emit signal_tx();
         if (m_commLogging)
-            logLine(109, line);
+            logLine(LogKind::Transmitted, line);
         QByteArray received;
         if (m_mode == Mode::Mockup) {
             received = m_simulated->handleLine(line);
@@ -362,7 +364,7 @@ bool ControlBoard::takeAnswer(const QByteArray& sent, const QByteArray& line)
 {
     emit signal_rx();
     if (m_commLogging)
-        logLine(108, line);
+        logLine(LogKind::Received, line);
     if (!line.contains("err"))
         return true;
     sendFailed(
@@ -403,7 +405,7 @@ void ControlBoard::resetBoard()
         m_worker->sendControl(QByteArray(6, char(0x18)));
     else if (m_mode == Mode::Mockup)
         m_simulated->reset();
-    log(104, QStringLiteral("Board reset sent on %1").arg(m_port));
+    log(LogKind::LinkInfo, QStringLiteral("Board reset sent on %1").arg(m_port));
 }
 
 bool ControlBoard::startStream(const QByteArray& line)
@@ -511,5 +513,5 @@ void ControlBoard::log(int type, const QString& text)
 void ControlBoard::sendFailed(const QString& text)
 {
     if (m_commLogging)
-        emit signal_log(-1, text);
+        emit signal_log(LogKind::Error, text);
 }

@@ -1,4 +1,5 @@
 #include "SerialWorker.h"
+#include "LogKind.h"
 
 #include "LinkChannel.h"
 
@@ -171,9 +172,9 @@ void SerialWorker::loop(QSerialPort& port)
             if (m_baudChanged.exchange(false)) {
                 const int baud = m_baudRate.load();
                 if (!port.setBaudRate(baud))
-                    emit linkLog(-1000, QStringLiteral("Cannot set %1 baud on %2: %3")
-                                            .arg(baud)
-                                            .arg(m_portName, port.errorString()));
+                    emit linkLog(LogKind::LinkError, QStringLiteral("Cannot set %1 baud on %2: %3")
+                                                         .arg(baud)
+                                                         .arg(m_portName, port.errorString()));
             }
             QByteArray control;
             {
@@ -328,8 +329,9 @@ void SerialWorker::received(const char* data, qsizetype size)
                 } else if (!m_rxFull) {
                     // Reported once per episode; a chatty board must not flood the log.
                     m_rxFull = true;
-                    emit linkLog(-1000, QStringLiteral("Receive buffer full, line dropped: %1")
-                                            .arg(QString::fromLatin1(m_line.left(60).trimmed())));
+                    emit linkLog(LogKind::LinkError,
+                                 QStringLiteral("Receive buffer full, line dropped: %1")
+                                     .arg(QString::fromLatin1(m_line.left(60).trimmed())));
                 }
                 m_line.clear();
             }
@@ -354,9 +356,9 @@ void SerialWorker::received(const char* data, qsizetype size)
     // Invalid bytes are reported at most once a second, with their count.
     const qint64 now = monotonicMs();
     if (m_invalid && now - m_invalidReportMs >= 1000) {
-        emit linkLog(-1000, QStringLiteral("Discarded %1 invalid bytes received on %2")
-                                .arg(m_invalid)
-                                .arg(m_portName));
+        emit linkLog(LogKind::LinkError, QStringLiteral("Discarded %1 invalid bytes received on %2")
+                                             .arg(m_invalid)
+                                             .arg(m_portName));
         m_invalid = 0;
         m_invalidReportMs = now;
     }

@@ -1,4 +1,5 @@
 #include "LocalServer.h"
+#include "LogKind.h"
 
 #include "ScriptProtocol.h"
 #include "ShellLog.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr int PipeTrafficLog = 110;
 constexpr int LogTextLimit = 200;
 
 QString logText(const QByteArray& bytes)
@@ -154,12 +154,13 @@ void LocalServer::serveQueue()
         const Pending request = m_queue.dequeue();
         QByteArray reply;
         if (request.overLong) {
-            emit signal_log(PipeTrafficLog, tr("Pipe: request line too long, client dropped"));
+            emit signal_log(LogKind::PipeTraffic,
+                            tr("Pipe: request line too long, client dropped"));
             reply = "err\n";
         } else {
-            emit signal_log(PipeTrafficLog, QStringLiteral("<< ") + logText(request.line));
+            emit signal_log(LogKind::PipeTraffic, QStringLiteral("<< ") + logText(request.line));
             reply = ScriptProtocol::answer(request.line, *m_handler);
-            emit signal_log(PipeTrafficLog, QStringLiteral(">> ") + logText(reply));
+            emit signal_log(LogKind::PipeTraffic, QStringLiteral(">> ") + logText(reply));
         }
         QLocalSocket* socket = request.socket.data();
         if (socket && socket->state() == QLocalSocket::ConnectedState) {

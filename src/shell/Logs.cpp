@@ -1,4 +1,5 @@
 #include "Logs.h"
+#include "LogKind.h"
 
 #include "ShellLog.h"
 
@@ -18,6 +19,12 @@ Logs::Logs(QWidget* parent) : Applet(parent), m_ui(new Ui_Logs), m_startDate(QDa
         if (!setSaving(on))
             m_ui->cbSave->setChecked(false);
     });
+    CommandTable& table = commandTable();
+    table = CommandTable(CommandTable::Matching::Exact);
+    table.add(QStringLiteral("Clear"), tr("Clears the log window"), [this](const QVariant&) {
+        clear();
+        return QVariant(true);
+    });
 }
 
 Logs::~Logs()
@@ -33,9 +40,9 @@ QListWidget* Logs::entryList() const
 
 QColor Logs::colorForType(int type)
 {
-    if (type < 0)
+    if (type < LogKind::Info)
         return QColor(Qt::red);
-    if (type == 0)
+    if (type == LogKind::Info)
         return QColor(Qt::black);
     if (type <= 100)
         return QColor(Qt::magenta);
@@ -86,14 +93,7 @@ void Logs::clear()
 
 QVariant Logs::runFunction(const QString& name, const QVariant& args)
 {
-    Q_UNUSED(args);
-    if (!functionHelpMap().contains(QStringLiteral("Clear")))
-        functionHelpMap().insert(QStringLiteral("Clear"), tr("Clears the log window"));
-    if (name == QLatin1String("Clear")) {
-        clear();
-        return true;
-    }
-    return false;
+    return dispatchCommand(name, args);
 }
 
 void Logs::slot_addLog(int type, QString text)
@@ -117,7 +117,8 @@ void Logs::slot_addLog(int type, QString text)
             const QString why = m_file.errorString();
             m_file.close();
             m_ui->cbSave->setChecked(false);
-            slot_addLog(-1, tr("Writing the log file failed, saving stopped: %1").arg(why));
+            slot_addLog(LogKind::Error,
+                        tr("Writing the log file failed, saving stopped: %1").arg(why));
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "MainApp.h"
+#include "LogKind.h"
 
 #include "Applet.h"
 #include "AppletInstances.h"
@@ -11,7 +12,10 @@
 #include "MdiArea.h"
 #include "StartupDialog.h"
 
+#include "Application.h"
+#include "Basic.h"
 #include "Board.h"
+#include "HBController.h"
 #include "SpiController.h"
 #include "SpiRaw.h"
 #include "WatchDog.h"
@@ -29,8 +33,6 @@
 MainApp* MainApp::s_instance = nullptr;
 
 namespace {
-constexpr int ErrorLog = -1;
-constexpr int InfoLog = 0;
 constexpr int MaxTimeoutMs = 600000;
 } // namespace
 
@@ -61,7 +63,7 @@ MainApp::~MainApp()
 
 void MainApp::error(const QString& text)
 {
-    emit signal_log(ErrorLog, text);
+    emit signal_log(LogKind::Error, text);
 }
 
 void MainApp::fatal(const QString& text)
@@ -132,7 +134,7 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
 
 bool MainApp::init()
 {
-    m_splash->setSteps(8); // pipe, window, five applets, link
+    m_splash->setSteps(11); // pipe, window, eight applets, link
     m_splash->show();
     m_splash->step(tr("Starting the scripting pipe"));
     if (!startServer())
@@ -156,15 +158,19 @@ bool MainApp::init()
     connect(this, &MainApp::signal_log, m_logs, &Logs::slot_addLog);
     connect(m_server, &LocalServer::signal_log, m_logs, &Logs::slot_addLog);
 
-    // Basic, HBController and ChipID are not part of this build.
+    // ChipID is not part of this build. Application comes after the others, which it
+    // drives, with its own window entry and shortcut.
     const auto addInstance = [this](Applet* applet, Applet*& instance) {
         instance = applet;
         return addApplet(applet, applet->windowTitle());
     };
-    if (!addInstance(new Board, AppletInstances::board) ||
+    if (!addInstance(new Basic, AppletInstances::basic) ||
+        !addInstance(new Board, AppletInstances::board) ||
+        !addInstance(new HBController, AppletInstances::hbController) ||
         !addInstance(new SpiController, AppletInstances::spiController) ||
         !addInstance(new SpiRaw, AppletInstances::spiRaw) ||
-        !addInstance(new WatchDog, AppletInstances::watchDog))
+        !addInstance(new WatchDog, AppletInstances::watchDog) ||
+        !addInstance(new Application, AppletInstances::application))
         return false;
 
     m_splash->step(tr("Connecting the board link"));
@@ -222,7 +228,7 @@ void MainApp::start()
     m_window->show();
     m_ready = true;
     m_server->hold(false);
-    emit signal_log(InfoLog, tr("Scripting pipe: %1").arg(m_pipeName));
+    emit signal_log(LogKind::Info, tr("Scripting pipe: %1").arg(m_pipeName));
 
     if (!m_startPort.isEmpty()) {
         QTimer::singleShot(0, this, [this, port = m_startPort] { openBoardInteractive(port); });
@@ -247,6 +253,7 @@ void MainApp::shutdown()
     AppletInstances::spiRaw = nullptr;
     AppletInstances::watchDog = nullptr;
     AppletInstances::chipId = nullptr;
+    AppletInstances::application = nullptr;
     for (int i = m_applets.size() - 1; i >= 0; --i) {
         if (m_applets.at(i) != m_logs)
             delete m_applets.at(i);
@@ -313,7 +320,7 @@ void MainApp::onConnected()
 {
     activateApplets();
     m_window->setConnected(true, m_board->portName(), m_board->firmwareVersion());
-    emit signal_log(InfoLog, tr("Board connected on %1").arg(m_board->portName()));
+    emit signal_log(LogKind::Info, tr("Board connected on %1").arg(m_board->portName()));
 }
 
 void MainApp::onDisconnected()
@@ -323,7 +330,7 @@ void MainApp::onDisconnected()
         AppletInstances::spiController->runFunction(QStringLiteral("Clear"), QVariant(QString()));
     if (m_window)
         m_window->setConnected(false, QString(), QString());
-    emit signal_log(InfoLog, tr("Board disconnected"));
+    emit signal_log(LogKind::Info, tr("Board disconnected"));
 }
 
 bool MainApp::openBoard(const QString& port)
@@ -447,13 +454,10 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
 // Configuration files --------------------------------------------------------------------
 
 // A name the applet does not offer is a failed request ("err"), not a command that ran
-// and answered false. An applet whose commands carry no help texts accepts any name.
+// and answered false.
 bool MainApp::offersFunction(Applet* applet, const QString& name)
 {
-    if (applet->functionHelpMap().isEmpty())
-        applet->runFunction(QString(), QVariant(QString()));
-    const QMap<QString, QString>& help = applet->functionHelpMap();
-    return help.isEmpty() || help.contains(name.section(QLatin1Char('('), 0, 0));
+    return applet->commands().offers(name.section(QLatin1Char('('), 0, 0));
 }
 
 QString MainApp::registerMissingForConfig(const QList<ConfigLoader::Entry>& entries, Applet* board,
@@ -474,7 +478,7 @@ bool MainApp::loadConfig(const QString& fileName, QString* message)
         text = tr("Please connect board before loading configuration registers");
     } else {
         const ConfigLoader::Result parsed = ConfigLoader::load(fileName);
-        auto* board = static_cast<Board*>(AppletInstances::board);
+        auto* board = qobject_cast<Board*>(AppletInstances::board);
         Applet* spi = AppletInstances::spiController;
         if (!parsed.ok) {
             text = tr("The configuration file was not loaded:\n%1").arg(parsed.error);
@@ -512,7 +516,7 @@ bool MainApp::loadConfig(const QString& fileName, QString* message)
             }
         }
     }
-    emit signal_log(ok ? InfoLog : ErrorLog, text);
+    emit signal_log(ok ? LogKind::Info : LogKind::Error, text);
     if (message)
         *message = text;
     return ok;

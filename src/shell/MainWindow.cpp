@@ -121,9 +121,9 @@ MainWindow::MainWindow(QWidget* parent)
     m_windowsMenu->addSeparator();
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    QAction* appletHelp = help->addAction(tr("Help of the active window"));
-    appletHelp->setShortcut(QKeySequence::HelpContents);
-    connect(appletHelp, &QAction::triggered, this, &MainWindow::showAppletHelp);
+    m_helpAction = help->addAction(tr("Help of the active window"));
+    m_helpAction->setShortcut(QKeySequence::HelpContents);
+    connect(m_helpAction, &QAction::triggered, this, &MainWindow::showAppletHelp);
 }
 
 void MainWindow::setPorts(const QStringList& ports)
@@ -186,9 +186,26 @@ void MainWindow::showAppletHelp()
         QMessageBox::information(this, windowTitle(), tr("No applet window is active"));
         return;
     }
-    auto* helper = new AppletHelper(applet, this);
-    helper->setAttribute(Qt::WA_DeleteOnClose);
+    openHelp(applet);
+}
+
+AppletHelper* MainWindow::openHelp(Applet* applet)
+{
+    // One help window per applet, a window of its own: shown again and raised when it
+    // is already open.
+    QPointer<AppletHelper>& helper = m_helpers[applet];
+    if (!helper) {
+        helper = new AppletHelper(applet, this);
+        helper->setWindowFlag(Qt::Window);
+        helper->setAttribute(Qt::WA_DeleteOnClose);
+        helper->resize(520, 380);
+    } else {
+        helper->refresh();
+    }
     helper->show();
+    helper->raise();
+    helper->activateWindow();
+    return helper;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 
 class Applet;
+class AppletHelper;
 class MdiArea;
 class QAction;
 class QCheckBox;
@@ -32,6 +35,10 @@ public:
     void setConnected(bool connected, const QString& port, const QString& firmware);
     // Adds an applet's window action to the "&Windows" menu.
     void addWindowAction(QAction* action);
+    // Opens (or raises) the help window of the applet; the Help menu's action does this
+    // for the active applet window.
+    AppletHelper* openHelp(Applet* applet);
+    QAction* helpAction() const { return m_helpAction; }
 
 public slots:
     void slot_tx();
@@ -64,4 +71,6 @@ private:
     QLabel* m_firmware;
     QLabel* m_streamLabel;
     QMenu* m_windowsMenu;
+    QAction* m_helpAction = nullptr;
+    QHash<Applet*, QPointer<AppletHelper>> m_helpers;
 };

@@ -96,8 +96,9 @@ void TestMainApp::initTestCase()
     QStringList names;
     for (Applet* a : m_app->applets())
         names << a->objectName();
-    QCOMPARE(names, (QStringList{"Logs", "Board", "SpiController", "SpiRaw", "WatchDog"}));
-    QCOMPARE(AppletInstances::board, m_app->applets().at(1));
+    QCOMPARE(names, (QStringList{"Logs", "Basic", "Board", "HBController", "SpiController",
+                                 "SpiRaw", "WatchDog", "Application"}));
+    QCOMPARE(AppletInstances::board, m_app->applets().at(2));
     for (int i = 1; i < m_app->applets().size(); ++i) {
         const QString key = QStringLiteral("Ctrl+%1").arg(i - 1);
         QVERIFY(m_app->applets().at(i)->windowTitle().startsWith("(" + key + ") "));
@@ -307,7 +308,7 @@ void TestMainApp::loadConfigWritesAllOrNothing()
 
     QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
     m_app->controlBoard()->simulatedBoard()->clearReceivedLines();
-    auto* board = static_cast<Board*>(AppletInstances::board);
+    auto* board = qobject_cast<Board*>(AppletInstances::board);
     Applet* spi = AppletInstances::spiController;
     const quint32 key = CallerKey::Internal;
     board->loadedRegisters = QStringList{QStringLiteral("CR9B")};

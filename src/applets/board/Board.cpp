@@ -18,25 +18,6 @@
 #include <QTimer>
 
 namespace {
-// Configuration register halves of half-bridge hb (1..6); the texts of HB1 are the
-// templates of all six.
-QString userConfigA(int hb)
-{
-    return QStringLiteral("T_PC%1[1:0]#HB%1 R/F slope pre-charge time;"
-                          "I_PCR%1[2:0]#HB%1 Rising slope pre-charge current;"
-                          "I_PCF%1[2:0]#HB%1 Falling slope pre-charge current;"
-                          "BLANK%1[1:0]#HB%1 Cross-conduction blanking time;D10=0#;")
-        .arg(hb);
-}
-
-QString userConfigB(int hb)
-{
-    return QStringLiteral("SR_CTRL%1[2:0]#HB%1 R/F slope slew phase current;"
-                          "T_DLY%1[3:0]#HB%1 VDS overload detect delay;"
-                          "VDS%1[2:0]#HB%1 VDS sense treshold;D10=1#;")
-        .arg(hb);
-}
-
 // Default configuration of every half-bridge: 0x2B9 in the A half (bit 10 clear),
 // 0x522 in the B half (bit 10 set).
 constexpr unsigned int DefaultConfigA = 697;
@@ -45,128 +26,9 @@ constexpr unsigned int DefaultConfigB = 1314;
 const QString ClockPicture = QStringLiteral("image: url(:/board/img_signal_clock.png)");
 } // namespace
 
-namespace BoardParameters {
-Register DIO("@register=DIO;"
-             "@bit=EN                @pin=DIO25          @value=1        @dir=OUT;"
-             "@bit=PWM1              @pin=DIO14          @value=0        @dir=OUT;"
-             "@bit=PWM2              @pin=DIO15          @value=0        @dir=OUT;");
-Register FSM("@register=FSM;@bit=FSM                @pin=DIO22          @value=0");
-Variable ADC_Result1("@variable=ADC_Result1 @type=real @value=0 @min=0 @max=50");
-Variable ADC_Result2("@variable=ADC_Result2 @type=real @value=0 @min=0 @max=50");
-Variable ADC_Result4("@variable=ADC_Result4 @type=real @value=0 @min=0 @max=50");
-Register initialDio;
-Register UCR5A(userConfigA(1), QStringLiteral("UCR5A"));
-Register UCR5B(userConfigB(1), QStringLiteral("UCR5B"));
-Register UCR6A(userConfigA(2), QStringLiteral("UCR6A"));
-Register UCR6B(userConfigB(2), QStringLiteral("UCR6B"));
-Register UCR7A(userConfigA(3), QStringLiteral("UCR7A"));
-Register UCR7B(userConfigB(3), QStringLiteral("UCR7B"));
-Register UCR8A(userConfigA(4), QStringLiteral("UCR8A"));
-Register UCR8B(userConfigB(4), QStringLiteral("UCR8B"));
-Register UCR9A(userConfigA(5), QStringLiteral("UCR9A"));
-Register UCR9B(userConfigB(5), QStringLiteral("UCR9B"));
-Register UCR10A(userConfigA(6), QStringLiteral("UCR10A"));
-Register UCR10B(userConfigB(6), QStringLiteral("UCR10B"));
-Register savedDio(DIO);
-
-QList<Register*> userConfiguration()
-{
-    return {&UCR5A, &UCR5B, &UCR6A, &UCR6B, &UCR7A,  &UCR7B,
-            &UCR8A, &UCR8B, &UCR9A, &UCR9B, &UCR10A, &UCR10B};
-}
-} // namespace BoardParameters
-
 using namespace BoardParameters;
 
 namespace {
-// The commands in the order they are tried, with their help texts.
-struct Command
-{
-    const char* name;
-    const char* help;
-};
-
-enum CommandIndex {
-    CmdSetHbOn,
-    CmdSetHbOff,
-    CmdSetPwm1Dio,
-    CmdSetPwm4Dio = CmdSetPwm1Dio + 3,
-    CmdSetPwm1Freq,
-    CmdSetPwm4Duty = CmdSetPwm1Freq + 7,
-    CmdSetActive,
-    CmdSetStandby,
-    CmdSetFsm,
-    CmdSetForward1,
-    CmdSetBackward1,
-    CmdSetStop1,
-    CmdSetBrake1,
-    CmdSetForward2,
-    CmdSetBackward2,
-    CmdSetStop2,
-    CmdSetBrake2,
-    CmdGetStatus,
-    CmdGetAdc,
-    CmdGetAdc1,
-    CmdGetAdc2,
-    CmdGetVs,
-    CmdRefresh,
-    CmdSetDefault,
-    CmdSetUserConf,
-    CmdSetLoaded,
-    CommandCount
-};
-
-const Command Commands[] = {
-    {"setHB_ON", "Turns on HB\nParams : HB number, hs/ls"},
-    {"setHB_OFF", "Turns off HB"},
-    {"setPWM1_DIO", "Sets PWM1 pin state"},
-    {"setPWM2_DIO", "Sets PWM2 pin state"},
-    {"setPWM3_DIO", "Sets PWM3 pin state"},
-    {"setPWM4_DIO", "Sets PWM4 pin state"},
-    {"setPWM1_Freq", "Sets PWM1 Frequency"},
-    {"setPWM1_Duty", "Sets PWM1 Duty"},
-    {"setPWM2_Freq", "Sets PWM2 Frequency"},
-    {"setPWM2_Duty", "Sets PWM2 Duty"},
-    {"setPWM3_Freq", "Sets PWM3 Frequency"},
-    {"setPWM3_Duty", "Sets PWM3 Duty"},
-    {"setPWM4_Freq", "Sets PWM4 Frequency"},
-    {"setPWM4_Duty", "Sets PWM4 Duty"},
-    {"setActive", "Sets device to Active mode"},
-    {"setStandby", "Sets device to Standby mode"},
-    {"setFSM", "Sets device to Fail-safe mode"},
-    {"setForward1", "Sets device to run forward"},
-    {"setBackward1", "Sets device to run backward"},
-    {"setStop1", "Sets device to stop"},
-    {"setBrake1", "Sets device to stop"},
-    {"setForward2", "Sets device to run forward"},
-    {"setBackward2", "Sets device to run backward"},
-    {"setStop2", "Sets device to stop"},
-    {"setBrake2", "Sets device to stop"},
-    {"getSTATUS", "Gets device status"},
-    {"getADC", "Get all ADC data"},
-    {"getADC1", "Get ADC 1 data"},
-    {"getADC2", "Get ADC 2 data"},
-    {"getVS", "Get VS Value"},
-    {"refresh", "Current and Status refreshed"},
-    {"setDefault", "Sets Default Configuration Values"},
-    {"setUserConf", "Sets User Configuration Values"},
-    {"setLoaded", "Sets Loaded Configuration saved in UCR reg Values"},
-};
-static_assert(sizeof(Commands) / sizeof(Commands[0]) == CommandCount,
-              "one entry per command index");
-
-// Compiled once: the refresh timer runs commands every tick.
-const QVector<QRegularExpression>& commandPatterns()
-{
-    static const QVector<QRegularExpression> patterns = [] {
-        QVector<QRegularExpression> list;
-        for (const Command& command : Commands)
-            list << Applet::commandPattern(QString::fromLatin1(command.name));
-        return list;
-    }();
-    return patterns;
-}
-
 QVariant emptyText()
 {
     return QVariant(QString());
@@ -197,6 +59,7 @@ Board::Board(QWidget* parent) : Applet(parent), ui(new Ui_Board)
     m_pinBoxes[2] = ui->cbPWM3_DIO;
     m_pinBoxes[3] = ui->cbPWM4_DIO;
     setupSwitches();
+    buildCommands();
     setWindowTitle(QStringLiteral("Board"));
     m_fixedWidth = true;
     m_fixedHeight = true;
@@ -524,93 +387,102 @@ void Board::setRoutineEnabled(bool on)
 
 QVariant Board::runFunction(const QString& name, const QVariant& args)
 {
-    QMap<QString, QString>& help = functionHelpMap();
-    const QVector<QRegularExpression>& patterns = commandPatterns();
-    for (int i = 0; i < CommandCount; ++i) {
-        const QString command = QString::fromLatin1(Commands[i].name);
-        if (!help.contains(command))
-            help.insert(command, QString::fromLatin1(Commands[i].help));
-        if (!patterns.at(i).match(name).hasMatch())
-            continue;
-        const QVariant result = runCommand(i, args);
-        // The configuration commands report false although they ran; the help
-        // entries after them are still filled in.
-        if (i == CmdSetDefault || i == CmdSetUserConf || i == CmdSetLoaded)
-            continue;
-        return result;
-    }
-    return false;
+    return dispatchCommand(name, args);
 }
 
-QVariant Board::runCommand(int index, const QVariant& args)
+void Board::buildCommands()
 {
-    switch (index) {
-    case CmdSetHbOn:
-        return setHalfBridgeOn(args.toString());
-    case CmdSetHbOff:
-        setHalfBridgeOff(args.toString());
-        return true;
-    case CmdSetActive:
-        setActiveMode();
-        return true;
-    case CmdSetStandby:
-        setStandbyMode();
-        return true;
-    case CmdSetFsm:
-        setFailSafeMode();
-        return true;
-    case CmdGetStatus:
-        spiRun(QStringLiteral("ReadAll"));
-        qCDebug(lcBoard) << "Get device status";
-        return true;
-    case CmdGetAdc:
-        self()->runFunction(QStringLiteral("getADC1"), emptyText());
-        self()->runFunction(QStringLiteral("getADC2"), emptyText());
-        self()->runFunction(QStringLiteral("getVS"), emptyText());
-        return true;
-    case CmdGetAdc1:
-        return measure(QStringLiteral("Isen1"), &ADC_Result1);
-    case CmdGetAdc2:
-        return measure(QStringLiteral("Isen2"), &ADC_Result2);
-    case CmdGetVs:
-        return measure(QStringLiteral("AIN5"), &ADC_Result4);
-    case CmdRefresh:
-        self()->runFunction(QStringLiteral("getADC"), emptyText());
-        self()->runFunction(QStringLiteral("getSTATUS"), emptyText());
-        qCDebug(lcBoard) << "Current and Status refreshed";
-        return true;
-    case CmdSetDefault:
-        onParameterTransfer(0, QStringLiteral("HBConf_Def"));
-        return false;
-    case CmdSetUserConf:
-        onParameterTransfer(0, QStringLiteral("HBConf_User"));
-        return false;
-    case CmdSetLoaded:
-        sendLoaded();
-        return false;
-    default:
-        break;
+    CommandTable& table = commandTable();
+    const auto done = [](auto action) {
+        return [action](const QVariant& args) {
+            action(args);
+            return QVariant(true);
+        };
+    };
+    table.add(QStringLiteral("setHB_ON"), QStringLiteral("Turns on HB\nParams : HB number, hs/ls"),
+              [this](const QVariant& args) { return QVariant(setHalfBridgeOn(args.toString())); });
+    table.add(QStringLiteral("setHB_OFF"), QStringLiteral("Turns off HB"),
+              done([this](const QVariant& args) { setHalfBridgeOff(args.toString()); }));
+    for (int n = 1; n <= 4; ++n)
+        table.add(QStringLiteral("setPWM%1_DIO").arg(n),
+                  QStringLiteral("Sets PWM%1 pin state").arg(n),
+                  done([this, n](const QVariant&) { showPinState(n); }));
+    for (int n = 1; n <= 4; ++n) {
+        // Generator settings belong to HBController; its result is the answer.
+        for (const char* what : {"Freq", "Duty"}) {
+            const QString command = QStringLiteral("setPWM%1_%2").arg(n).arg(QLatin1String(what));
+            const QString help = QStringLiteral("Sets PWM%1 %2")
+                                     .arg(n)
+                                     .arg(qstrcmp(what, "Freq") == 0 ? QStringLiteral("Frequency")
+                                                                     : QStringLiteral("Duty"));
+            table.add(command, help, [command](const QVariant&) {
+                if (Applet* hb = AppletInstances::hbController)
+                    return hb->runFunction(command, emptyText());
+                qCWarning(lcBoard) << "No HBController:" << command << "not run";
+                return QVariant(false);
+            });
+        }
     }
-    if (index >= CmdSetForward1 && index <= CmdSetBrake2) {
-        // Forward, backward, stop and brake of motor 1, then the same of motor 2.
-        static_assert(CmdSetBrake2 - CmdSetForward1 == 7 && int(Motion::Brake) == 3,
-                      "four motions per motor, in the order of Motion");
-        const int offset = index - CmdSetForward1;
-        moveMotor(1 + offset / 4, static_cast<Motion>(offset % 4));
-        return true;
+    table.add(QStringLiteral("setActive"), QStringLiteral("Sets device to Active mode"),
+              done([this](const QVariant&) { setActiveMode(); }));
+    table.add(QStringLiteral("setStandby"), QStringLiteral("Sets device to Standby mode"),
+              done([this](const QVariant&) { setStandbyMode(); }));
+    table.add(QStringLiteral("setFSM"), QStringLiteral("Sets device to Fail-safe mode"),
+              done([this](const QVariant&) { setFailSafeMode(); }));
+    for (int motor = 1; motor <= 2; ++motor) {
+        const struct
+        {
+            const char* name;
+            const char* help;
+            Motion motion;
+        } motions[] = {{"setForward", "Sets device to run forward", Motion::Forward},
+                       {"setBackward", "Sets device to run backward", Motion::Backward},
+                       {"setStop", "Sets device to stop", Motion::Stop},
+                       {"setBrake", "Sets device to stop", Motion::Brake}};
+        for (const auto& m : motions) {
+            const Motion motion = m.motion;
+            table.add(QLatin1String(m.name) + QString::number(motor), QLatin1String(m.help),
+                      done([this, motor, motion](const QVariant&) { moveMotor(motor, motion); }));
+        }
     }
-    if (index >= CmdSetPwm1Dio && index <= CmdSetPwm4Dio) {
-        showPinState(index - CmdSetPwm1Dio + 1);
-        return true;
-    }
-    if (index >= CmdSetPwm1Freq && index <= CmdSetPwm4Duty) {
-        // Generator settings belong to HBController; without it nothing runs.
-        if (Applet* hb = AppletInstances::hbController)
-            return hb->runFunction(QString::fromLatin1(Commands[index].name), emptyText());
-        qCWarning(lcBoard) << "No HBController:" << Commands[index].name << "not run";
-        return false;
-    }
-    return false;
+    table.add(QStringLiteral("getSTATUS"), QStringLiteral("Gets device status"),
+              done([this](const QVariant&) {
+                  spiRun(QStringLiteral("ReadAll"));
+                  qCDebug(lcBoard) << "Get device status";
+              }));
+    table.add(QStringLiteral("getADC"), QStringLiteral("Get all ADC data"),
+              done([this](const QVariant&) {
+                  self()->runFunction(QStringLiteral("getADC1"), emptyText());
+                  self()->runFunction(QStringLiteral("getADC2"), emptyText());
+                  self()->runFunction(QStringLiteral("getVS"), emptyText());
+              }));
+    table.add(QStringLiteral("getADC1"), QStringLiteral("Get ADC 1 data"), [this](const QVariant&) {
+        return QVariant(measure(QStringLiteral("Isen1"), &ADC_Result1));
+    });
+    table.add(QStringLiteral("getADC2"), QStringLiteral("Get ADC 2 data"), [this](const QVariant&) {
+        return QVariant(measure(QStringLiteral("Isen2"), &ADC_Result2));
+    });
+    table.add(QStringLiteral("getVS"), QStringLiteral("Get VS Value"), [this](const QVariant&) {
+        return QVariant(measure(QStringLiteral("AIN5"), &ADC_Result4));
+    });
+    table.add(QStringLiteral("refresh"), QStringLiteral("Current and Status refreshed"),
+              done([this](const QVariant&) {
+                  self()->runFunction(QStringLiteral("getADC"), emptyText());
+                  self()->runFunction(QStringLiteral("getSTATUS"), emptyText());
+                  qCDebug(lcBoard) << "Current and Status refreshed";
+              }));
+    // The configuration commands report false although they ran.
+    table.add(
+        QStringLiteral("setDefault"), QStringLiteral("Sets Default Configuration Values"),
+        done([this](const QVariant&) { onParameterTransfer(0, QStringLiteral("HBConf_Def")); }),
+        CommandTable::Result::ReportsFalse);
+    table.add(
+        QStringLiteral("setUserConf"), QStringLiteral("Sets User Configuration Values"),
+        done([this](const QVariant&) { onParameterTransfer(0, QStringLiteral("HBConf_User")); }),
+        CommandTable::Result::ReportsFalse);
+    table.add(QStringLiteral("setLoaded"),
+              QStringLiteral("Sets Loaded Configuration saved in UCR reg Values"),
+              done([this](const QVariant&) { sendLoaded(); }), CommandTable::Result::ReportsFalse);
 }
 
 bool Board::setHalfBridgeOn(const QString& argument)

@@ -10,8 +10,6 @@
 #include "Variable.h"
 #include "ui_watchdog.h"
 
-#include <QRegularExpression>
-
 #include <cmath>
 
 namespace {
@@ -28,9 +26,6 @@ Variable WDTime(20, "WDTime", "WDservice routine period", 1, 1000);
 // Period sent on every connection, whatever WDTime holds.
 constexpr int DefaultRoutinePeriodMs = 20;
 
-const QString HelpSetRoutineTime = QStringLiteral("Sets WD repeat period");
-const QString HelpWDenable = QStringLiteral("Sets WD repeat period");
-
 // Board lines go out without answer buffer and with the link's default time-out; a
 // failed line is reported by the link's own log.
 void sendToBoard(const QString& line)
@@ -41,11 +36,6 @@ void sendToBoard(const QString& line)
         return;
     }
     board->send(line.toUtf8(), nullptr, -1);
-}
-
-bool commandMatches(const QString& command, const QString& requested)
-{
-    return Applet::commandPattern(command).match(requested).hasMatch();
 }
 
 Applet* chipApplet()
@@ -60,6 +50,16 @@ Applet* chipApplet()
 WatchDog::WatchDog(QWidget* parent) : Applet(parent), ui(new Ui_WatchDog)
 {
     ui->setupUi(this);
+    // Both commands share one help text.
+    const QString help = QStringLiteral("Sets WD repeat period");
+    commandTable().add(QStringLiteral("setRoutineTime"), help, [this](const QVariant&) {
+        setRoutineTime();
+        return QVariant(true);
+    });
+    commandTable().add(QStringLiteral("WDenable"), help, [this](const QVariant&) {
+        enableRoutine();
+        return QVariant(true);
+    });
 }
 
 WatchDog::~WatchDog()
@@ -85,31 +85,22 @@ void WatchDog::onActivate()
 
 QVariant WatchDog::runFunction(const QString& name, const QVariant& args)
 {
-    Q_UNUSED(args);
-    QMap<QString, QString>& help = functionHelpMap();
+    return dispatchCommand(name, args);
+}
 
-    const QString setRoutineTime = QStringLiteral("setRoutineTime");
-    if (!help.contains(setRoutineTime))
-        help.insert(setRoutineTime, HelpSetRoutineTime);
-    if (commandMatches(setRoutineTime, name)) {
-        const qint64 periodMs = static_cast<qint64>(std::trunc(WDTime.value()));
-        sendToBoard(QStringLiteral("set WDtime=%1").arg(periodMs));
-        qCDebug(lcBoard).noquote()
-            << QStringLiteral("WD service routine period set = %1ms").arg(periodMs);
-        return true;
-    }
+void WatchDog::setRoutineTime()
+{
+    const qint64 periodMs = static_cast<qint64>(std::trunc(WDTime.value()));
+    sendToBoard(QStringLiteral("set WDtime=%1").arg(periodMs));
+    qCDebug(lcBoard).noquote()
+        << QStringLiteral("WD service routine period set = %1ms").arg(periodMs);
+}
 
-    const QString wdEnable = QStringLiteral("WDenable");
-    if (!help.contains(wdEnable))
-        help.insert(wdEnable, HelpWDenable);
-    if (commandMatches(wdEnable, name)) {
-        // The box, not the register, decides: a partly checked box counts as on.
-        const bool on = ui->cbRoutineEN_0->checkState() != Qt::Unchecked;
-        sendToBoard(on ? QStringLiteral("set WDen=1") : QStringLiteral("set WDen=0"));
-        return true;
-    }
-
-    return false;
+void WatchDog::enableRoutine()
+{
+    // The box, not the register, decides: a partly checked box counts as on.
+    const bool on = ui->cbRoutineEN_0->checkState() != Qt::Unchecked;
+    sendToBoard(on ? QStringLiteral("set WDen=1") : QStringLiteral("set WDen=0"));
 }
 
 void WatchDog::on_cbWDdio_toggled(bool checked)

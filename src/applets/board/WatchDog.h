@@ -30,5 +30,8 @@ private slots:
     void on_cbWDTimeout_clicked(bool checked);
 
 private:
+    void setRoutineTime();
+    void enableRoutine();
+
     Ui_WatchDog* ui = nullptr;
 };

@@ -2,8 +2,23 @@
 
 // Layouts of the chip's registers. Control registers are 11 data bits wide (request
 // frame bits 10..0), status registers 12 (answer frame bits 11..0). The A and B halves
-// of CR3 and CR5..CR10 share an address and are told apart by bit 10.
+// of CR3 and CR5..CR10 share an address and are told apart by bit 10. CR2's bits 10..7
+// hold no field, so they always go out as 0.
 namespace ChipRegisters {
+
+QString configDefinition(int halfBridge, bool bHalf)
+{
+    // The texts of HB1, with the half-bridge number put in.
+    const QString text =
+        bHalf ? QStringLiteral("SR_CTRL%1[2:0]#HB%1 R/F slope slew phase current;"
+                               "T_DLY%1[3:0]#HB%1 VDS overload detect delay;"
+                               "VDS%1[2:0]#HB%1 VDS sense treshold;D10=1#;")
+              : QStringLiteral("T_PC%1[1:0]#HB%1 R/F slope pre-charge time;"
+                               "I_PCR%1[2:0]#HB%1 Rising slope pre-charge current;"
+                               "I_PCF%1[2:0]#HB%1 Falling slope pre-charge current;"
+                               "BLANK%1[1:0]#HB%1 Cross-conduction blanking time;D10=0#;");
+    return text.arg(halfBridge);
+}
 
 Register NM(QStringLiteral("@readonly=1;NM[0]#normal mode (answer frame bit 12);"),
             QStringLiteral("NM"));
@@ -18,20 +33,20 @@ Register
                        "SOA[9:7]#status register the chip answers with;"
                        "SOA_MODE[10]#1: the chip answers with the status register SOA selects;"),
         QStringLiteral("CR0"));
-Register CR1(
-    QStringLiteral("HB_MODE1[0]#HB1 pre-driver mode (1 high-side, 0 low-side);"
-                   "HB_MODE2[1]#HB2 pre-driver mode (1 high-side, 0 low-side);"
-                   "HB_MODE3[2]#HB3 pre-driver mode (1 high-side, 0 low-side);"
-                   "HB_MODE4[3]#HB4 pre-driver mode (1 high-side, 0 low-side);"
-                   "HB_MODE5[4]#HB5 pre-driver mode (1 high-side, 0 low-side);"
-                   "HB_MODE6[5]#HB6 pre-driver mode (1 high-side, 0 low-side);D06[6]#;D07[7]#;"
-                   "WD_CFG[8]#watchdog time-out (0 25 ms, 1 500 ms);CP_SW[9]#charge pump switch;"
-                   "DRV_EN[10]#driver enable;"),
-    QStringLiteral("CR1"));
+Register
+    CR1(QStringLiteral("HB_MODE1[0]#HB1 pre-driver mode (1 high-side, 0 low-side);"
+                       "HB_MODE2[1]#HB2 pre-driver mode (1 high-side, 0 low-side);"
+                       "HB_MODE3[2]#HB3 pre-driver mode (1 high-side, 0 low-side);"
+                       "HB_MODE4[3]#HB4 pre-driver mode (1 high-side, 0 low-side);"
+                       "HB_MODE5[4]#HB5 pre-driver mode (1 high-side, 0 low-side);"
+                       "HB_MODE6[5]#HB6 pre-driver mode (1 high-side, 0 low-side);D06[6]#;D07[7]#;"
+                       "WD_CFG[8]#Watchdog timeout 25ms/500ms;CP_SW[9]#charge pump switch;"
+                       "DRV_EN[10]#driver enable;"),
+        QStringLiteral("CR1"));
 Register CR2(
     QStringLiteral("HB_PWM1[0]#HB1 PWM enable;HB_PWM2[1]#HB2 PWM enable;HB_PWM3[2]#HB3 PWM enable;"
                    "HB_PWM4[3]#HB4 PWM enable;HB_PWM5[4]#HB5 PWM enable;HB_PWM6[5]#HB6 PWM enable;"
-                   "D06[6]#;D7[7]#;D8[8]#;D9[9]#;D10[10]#;"),
+                   "D06[6]#;"),
     QStringLiteral("CR2"));
 Register CR3A(QStringLiteral("PWM1[1:0]#PWM input driving HB1;PWM2[3:2]#PWM input driving HB2;"
                              "PWM3[5:4]#PWM input driving HB3;PWM4[7:6]#PWM input driving HB4;"
@@ -44,60 +59,18 @@ Register
 Register CR4(QStringLiteral(
                  "D0[0]#;D1[1]#;D2[2]#;D3[3]#;D4[4]#;D5[5]#;D6[6]#;D7[7]#;D8[8]#;D9[9]#;D10[10]#;"),
              QStringLiteral("CR4"));
-Register CR5A(QStringLiteral("T_PC1[1:0]#HB1 R/F slope pre-charge time;"
-                             "I_PCR1[4:2]#HB1 rising slope pre-charge current;"
-                             "I_PCF1[7:5]#HB1 falling slope pre-charge current;"
-                             "BLANK1[9:8]#HB1 cross-conduction blanking time;D10=0#;"),
-              QStringLiteral("CR5A"));
-Register CR6A(QStringLiteral("T_PC2[1:0]#HB2 R/F slope pre-charge time;"
-                             "I_PCR2[4:2]#HB2 rising slope pre-charge current;"
-                             "I_PCF2[7:5]#HB2 falling slope pre-charge current;"
-                             "BLANK2[9:8]#HB2 cross-conduction blanking time;D10=0#;"),
-              QStringLiteral("CR6A"));
-Register CR7A(QStringLiteral("T_PC3[1:0]#HB3 R/F slope pre-charge time;"
-                             "I_PCR3[4:2]#HB3 rising slope pre-charge current;"
-                             "I_PCF3[7:5]#HB3 falling slope pre-charge current;"
-                             "BLANK3[9:8]#HB3 cross-conduction blanking time;D10=0#;"),
-              QStringLiteral("CR7A"));
-Register CR8A(QStringLiteral("T_PC4[1:0]#HB4 R/F slope pre-charge time;"
-                             "I_PCR4[4:2]#HB4 rising slope pre-charge current;"
-                             "I_PCF4[7:5]#HB4 falling slope pre-charge current;"
-                             "BLANK4[9:8]#HB4 cross-conduction blanking time;D10=0#;"),
-              QStringLiteral("CR8A"));
-Register CR9A(QStringLiteral("T_PC5[1:0]#HB5 R/F slope pre-charge time;"
-                             "I_PCR5[4:2]#HB5 rising slope pre-charge current;"
-                             "I_PCF5[7:5]#HB5 falling slope pre-charge current;"
-                             "BLANK5[9:8]#HB5 cross-conduction blanking time;D10=0#;"),
-              QStringLiteral("CR9A"));
-Register CR10A(QStringLiteral("T_PC6[1:0]#HB6 R/F slope pre-charge time;"
-                              "I_PCR6[4:2]#HB6 rising slope pre-charge current;"
-                              "I_PCF6[7:5]#HB6 falling slope pre-charge current;"
-                              "BLANK6[9:8]#HB6 cross-conduction blanking time;D10=0#;"),
-               QStringLiteral("CR10A"));
-Register CR5B(
-    QStringLiteral("SR_CTRL1[2:0]#HB1 slew phase current;T_DLY1[6:3]#HB1 VDS overload detect delay;"
-                   "VDS1[9:7]#HB1 VDS sense threshold;D10=1#;"),
-    QStringLiteral("CR5B"));
-Register CR6B(
-    QStringLiteral("SR_CTRL2[2:0]#HB2 slew phase current;T_DLY2[6:3]#HB2 VDS overload detect delay;"
-                   "VDS2[9:7]#HB2 VDS sense threshold;D10=1#;"),
-    QStringLiteral("CR6B"));
-Register CR7B(
-    QStringLiteral("SR_CTRL3[2:0]#HB3 slew phase current;T_DLY3[6:3]#HB3 VDS overload detect delay;"
-                   "VDS3[9:7]#HB3 VDS sense threshold;D10=1#;"),
-    QStringLiteral("CR7B"));
-Register CR8B(
-    QStringLiteral("SR_CTRL4[2:0]#HB4 slew phase current;T_DLY4[6:3]#HB4 VDS overload detect delay;"
-                   "VDS4[9:7]#HB4 VDS sense threshold;D10=1#;"),
-    QStringLiteral("CR8B"));
-Register CR9B(
-    QStringLiteral("SR_CTRL5[2:0]#HB5 slew phase current;T_DLY5[6:3]#HB5 VDS overload detect delay;"
-                   "VDS5[9:7]#HB5 VDS sense threshold;D10=1#;"),
-    QStringLiteral("CR9B"));
-Register CR10B(
-    QStringLiteral("SR_CTRL6[2:0]#HB6 slew phase current;T_DLY6[6:3]#HB6 VDS overload detect delay;"
-                   "VDS6[9:7]#HB6 VDS sense threshold;D10=1#;"),
-    QStringLiteral("CR10B"));
+Register CR5A(configDefinition(1, false), QStringLiteral("CR5A"));
+Register CR6A(configDefinition(2, false), QStringLiteral("CR6A"));
+Register CR7A(configDefinition(3, false), QStringLiteral("CR7A"));
+Register CR8A(configDefinition(4, false), QStringLiteral("CR8A"));
+Register CR9A(configDefinition(5, false), QStringLiteral("CR9A"));
+Register CR10A(configDefinition(6, false), QStringLiteral("CR10A"));
+Register CR5B(configDefinition(1, true), QStringLiteral("CR5B"));
+Register CR6B(configDefinition(2, true), QStringLiteral("CR6B"));
+Register CR7B(configDefinition(3, true), QStringLiteral("CR7B"));
+Register CR8B(configDefinition(4, true), QStringLiteral("CR8B"));
+Register CR9B(configDefinition(5, true), QStringLiteral("CR9B"));
+Register CR10B(configDefinition(6, true), QStringLiteral("CR10B"));
 Register
     CR12(QStringLiteral(
              "D0[0]#;D1[1]#;D2[2]#;D3[3]#;D4[4]#;D5[5]#;D6[6]#;D7[7]#;D8[8]#;D9[9]#;D10[10]#;"),

@@ -37,6 +37,10 @@ extern Register SR5;
 extern Register SR7;
 extern Register DATA;
 
+// Definition text of the A (bHalf false) or B half of the configuration register of
+// half-bridge 1..6 (CR5..CR10); the user configuration copies use it too.
+QString configDefinition(int halfBridge, bool bHalf);
+
 // The A (bHalf false) or B half of configuration register CR5..CR10; null for any
 // other address.
 Register* configRegister(int address, bool bHalf);

@@ -1,4 +1,5 @@
 #include "SpiController.h"
+#include "LogKind.h"
 
 #include "AppletInstances.h"
 #include "CallerKey.h"
@@ -84,7 +85,7 @@ bool SpiController::initParameters()
         int size;
     };
     const Entry entries[] = {
-        {&NM, 1},    {&ADDR, 3},  {&WD, 1},     {&CR0, 11},  {&CR1, 11},  {&CR2, 11},
+        {&NM, 1},    {&ADDR, 3},  {&WD, 1},     {&CR0, 11},  {&CR1, 11},  {&CR2, 7},
         {&CR3A, 11}, {&CR3B, 11}, {&CR4, 11},   {&CR5A, 11}, {&CR6A, 11}, {&CR7A, 11},
         {&CR8A, 11}, {&CR9A, 11}, {&CR10A, 11}, {&CR5B, 11}, {&CR6B, 11}, {&CR7B, 11},
         {&CR8B, 11}, {&CR9B, 11}, {&CR10B, 11}, {&CR12, 11}, {&CR14, 11}, {&SR0, 12},
@@ -99,9 +100,12 @@ bool SpiController::initParameters()
 
 void SpiController::buildCommands()
 {
-    auto add = [this](const QString& name, const QString& help,
-                      std::function<bool(const QVariant&)> run) {
-        m_commands.append({name, help, std::move(run)});
+    CommandTable& table = commandTable();
+    table = CommandTable(CommandTable::Matching::Exact);
+    auto add = [&table](const QString& name, const QString& help,
+                        std::function<bool(const QVariant&)> run) {
+        table.add(name, help,
+                  [run = std::move(run)](const QVariant& args) { return QVariant(run(args)); });
     };
 
     add(QStringLiteral("WriteCR0"), QStringLiteral("Writes CR0 (output enables, SOA) to the chip"),
@@ -114,10 +118,7 @@ void SpiController::buildCommands()
             return ok;
         });
     add(QStringLiteral("WriteCR2"), QStringLiteral("Writes CR2 (PWM enables) to the chip"),
-        [this](const QVariant&) {
-            CR2.setField(field(CR2, "10:7"), 0);
-            return writeRegister(CR2, 2);
-        });
+        [this](const QVariant&) { return writeRegister(CR2, 2); });
     add(QStringLiteral("WriteCR3A"), QStringLiteral("Writes CR3A (PWM inputs of HB1..HB5)"),
         [this](const QVariant&) {
             CR3A.setField(field(CR3A, "10"), 0);
@@ -175,16 +176,7 @@ void SpiController::buildCommands()
 
 QVariant SpiController::runFunction(const QString& name, const QVariant& args)
 {
-    QMap<QString, QString>& help = functionHelpMap();
-    for (const Command& command : qAsConst(m_commands)) {
-        if (!help.contains(command.name))
-            help.insert(command.name, command.help);
-    }
-    for (const Command& command : qAsConst(m_commands)) {
-        if (command.name == name)
-            return command.run(args);
-    }
-    return false;
+    return dispatchCommand(name, args);
 }
 
 quint16 SpiController::requestFrame(int address, unsigned int bits)
@@ -207,7 +199,7 @@ bool SpiController::writeRegister(Register& reg, int address)
 {
     quint16 answer = 0;
     if (!transferFrame(requestFrame(address, reg.value(true)), &answer)) {
-        emit signal_log(-1, WriteError);
+        emit signal_log(LogKind::Error, WriteError);
         return false;
     }
     decodeAnswer(answer);
@@ -236,15 +228,20 @@ bool SpiController::requestRead(const QVariant& args)
         number = quint32(n);
         break;
     }
-    default:
-        ok = TextConvert::toUInt32(args.toString(), &number) && number <= 7;
+    default: {
+        // No number selects SR0, as an unsigned conversion of the empty text gives.
+        const QString text = args.toString().trimmed();
+        ok = text.isEmpty() || (TextConvert::toUInt32(text, &number) && number <= 7);
         break;
     }
+    }
     if (!ok) {
-        // A wider number would leave SOA unchanged and read the wrong register.
-        emit signal_log(-1, QStringLiteral("SpiController:RequestRead needs a status register "
-                                           "number 0..7, not \"%1\"")
-                                .arg(args.toString()));
+        // A wider number or other text would leave SOA unchanged and read the wrong
+        // register.
+        emit signal_log(LogKind::Error,
+                        QStringLiteral("SpiController:RequestRead needs a status register "
+                                       "number 0..7, not \"%1\"")
+                            .arg(args.toString()));
         return false;
     }
     CR0.setField(field(CR0, "10"), 1);
@@ -259,7 +256,7 @@ bool SpiController::readStatus(int number)
         return false;
     quint16 answer = 0;
     if (!transferFrame(requestFrame(PollAddress, 0), &answer)) {
-        emit signal_log(-1, ReadError);
+        emit signal_log(LogKind::Error, ReadError);
         return false;
     }
     decodeAnswer(answer);
@@ -310,7 +307,7 @@ bool SpiController::sendChainInternal(bool clearStatus)
 
     ControlBoard* board = AppletInstances::controlBoard;
     if (!board || !board->send(line, nullptr, -1)) {
-        emit signal_log(-1, ChainWriteError);
+        emit signal_log(LogKind::Error, ChainWriteError);
         return false;
     }
     // Cleared only once the frames reached the board, so a link failure never shows
@@ -343,7 +340,7 @@ bool SpiController::sendChainInternal(bool clearStatus)
         decodeAnswer(answer);
     }
     if (!ok)
-        emit signal_log(-1, ChainReadError);
+        emit signal_log(LogKind::Error, ChainReadError);
     return ok;
 }
 

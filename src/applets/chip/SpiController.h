@@ -2,8 +2,6 @@
 
 #include "Applet.h"
 
-#include <functional>
-
 class Register;
 class Ui_SpiController;
 
@@ -37,13 +35,6 @@ public slots:
     void on_cbSR0_10_stateChanged(int state);
 
 private:
-    struct Command
-    {
-        QString name;
-        QString help;
-        std::function<bool(const QVariant& args)> run;
-    };
-
     void buildCommands();
     bool transferFrame(quint16 frame, quint16* answer);
     bool writeRegister(Register& reg, int address);
@@ -58,7 +49,6 @@ private:
     void clearImages();
 
     Ui_SpiController* m_ui = nullptr;
-    QList<Command> m_commands;
     QString m_chain;
     int m_chainFrames = 0;
 };

@@ -1,4 +1,5 @@
 #include "SpiRaw.h"
+#include "LogKind.h"
 
 #include "AppletInstances.h"
 #include "ChipLog.h"
@@ -41,6 +42,16 @@ SpiRaw::SpiRaw(QWidget* parent) : Applet(parent), m_ui(new Ui_SpiRaw)
     m_fixedHeight = true;
     m_ui->leTxFrame->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("(0[xX])?[0-9A-Fa-f]{1,4}")), m_ui->leTxFrame));
+
+    CommandTable& table = commandTable();
+    table = CommandTable(CommandTable::Matching::Exact);
+    table.add(QStringLiteral("Transfer"),
+              QStringLiteral("Sends one 16-bit SPI frame (hex; the frame field when empty) and "
+                             "shows the answer"),
+              [this](const QVariant& args) { return QVariant(sendFrame(args)); });
+    table.add(QStringLiteral("setSPIFreq"),
+              QStringLiteral("Sends the SPI clock SPIFreq (Hz) to the board"),
+              [this](const QVariant&) { return QVariant(sendClock()); });
 }
 
 SpiRaw::~SpiRaw()
@@ -101,20 +112,7 @@ bool SpiRaw::transfer(quint16 frame, quint16* answer)
 
 QVariant SpiRaw::runFunction(const QString& name, const QVariant& args)
 {
-    QMap<QString, QString>& help = functionHelpMap();
-    const QString transferName = QStringLiteral("Transfer");
-    const QString clockName = QStringLiteral("setSPIFreq");
-    if (!help.contains(transferName))
-        help.insert(transferName, QStringLiteral("Sends one 16-bit SPI frame (hex; the frame "
-                                                 "field when empty) and shows the answer"));
-    if (!help.contains(clockName))
-        help.insert(clockName, QStringLiteral("Sends the SPI clock SPIFreq (Hz) to the board"));
-
-    if (name == transferName)
-        return sendFrame(args);
-    if (name == clockName)
-        return sendClock();
-    return false;
+    return dispatchCommand(name, args);
 }
 
 bool SpiRaw::onParameterTransfer(int direction, const QString& name)
@@ -150,9 +148,10 @@ bool SpiRaw::sendFrame(const QVariant& args)
         frame = quint16(n);
     }
     if (!ok) {
-        emit signal_log(-1, QStringLiteral("SpiRaw:Invalid SPI frame \"%1\" (up to four hex "
-                                           "digits expected)")
-                                .arg(numeric ? args.toString() : text));
+        emit signal_log(LogKind::Error,
+                        QStringLiteral("SpiRaw:Invalid SPI frame \"%1\" (up to four hex "
+                                       "digits expected)")
+                            .arg(numeric ? args.toString() : text));
         return false;
     }
 
@@ -160,7 +159,7 @@ bool SpiRaw::sendFrame(const QVariant& args)
     quint16 answer = 0;
     if (!transfer(frame, &answer)) {
         m_ui->leRxFrame->clear();
-        emit signal_log(-1, QStringLiteral("SpiRaw:SPI transfer error"));
+        emit signal_log(LogKind::Error, QStringLiteral("SpiRaw:SPI transfer error"));
         return false;
     }
     m_ui->leRxFrame->setText(hexDigits(answer));
@@ -172,7 +171,7 @@ bool SpiRaw::sendClock()
     ControlBoard* board = AppletInstances::controlBoard;
     const QString hz = QString::number(qint64(SPIFreq.value()));
     if (!board || !board->set(SpeedKey, hz)) {
-        emit signal_log(-1, QStringLiteral("SpiRaw:SPI clock %1 Hz not set").arg(hz));
+        emit signal_log(LogKind::Error, QStringLiteral("SpiRaw:SPI clock %1 Hz not set").arg(hz));
         return false;
     }
     return true;

@@ -70,11 +70,13 @@ public:
         spi.runFunction(QStringLiteral("Clear"), QString());
         forget();
     }
-    // The other instance pointers are set again by the next rig.
     ~BoardRig()
     {
         AppletInstances::board = nullptr;
         AppletInstances::spiController = nullptr;
+        AppletInstances::spiRaw = nullptr;
+        AppletInstances::watchDog = nullptr;
+        AppletInstances::hbController = nullptr;
         AppletInstances::controlBoard = nullptr;
     }
     SimulatedBoard* sim() const { return link.simulatedBoard(); }

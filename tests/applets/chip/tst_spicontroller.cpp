@@ -173,6 +173,7 @@ private slots:
     void answerDecodesIntoStatusRegister();
     void readAllSendsSevenCr0FramesInOneChain();
     void clearResetsImagesAndHelpMapIsComplete();
+    void registerMapNamesAndTexts();
     void watchDogAndBoardFollowTheChip();
     void failedTransferLogsAndKeepsStatus_data();
     void failedTransferLogsAndKeepsStatus();
@@ -194,8 +195,8 @@ void TestSpiController::commandSendsExactFrames_data()
         << QStringList{"WD[]=1", "CR0[HB_EN6]=1"} << "WriteCR0" << none << QList<int>{0x0820};
     QTest::newRow("WriteCR1") << QStringList{"CR1[DRV_EN]=1", "CR1[WD_CFG]=1", "CR1[HB_MODE2]=1"}
                               << "WriteCR1" << none << QList<int>{0x1502};
-    QTest::newRow("WriteCR2 clears 10:7") << QStringList{"CR2[10:7]=15", "CR2[HB_PWM3]=1"}
-                                          << "WriteCR2" << none << QList<int>{0x2004};
+    QTest::newRow("WriteCR2") << QStringList{"CR2[HB_PWM3]=1"} << "WriteCR2" << none
+                              << QList<int>{0x2004};
     QTest::newRow("WriteCR3 both halves")
         << QStringList{"CR3A[PWM1]=1", "CR3A[10]=1", "CR3B[PWM6]=3"} << "WriteCR3" << none
         << QList<int>{0x3001, 0x3403};
@@ -207,7 +208,11 @@ void TestSpiController::commandSendsExactFrames_data()
         << QStringList{"CR0[HB_EN2]=1"} << "RequestRead" << QVariant(3) << QList<int>{0x0582};
     QTest::newRow("ReadSR0 with WD")
         << QStringList{"WD[]=1"} << "ReadSR0" << none << QList<int>{0x0C00, 0xD800};
-    for (const char* bad : {"8", "-1", "SR3", ""})
+    // No number selects SR0, as script and help-window runs without a value expect.
+    QTest::newRow("RequestRead without number")
+        << QStringList{"CR0[HB_EN2]=1", "CR0[SOA]=5"} << "RequestRead" << QVariant(QString())
+        << QList<int>{0x0402};
+    for (const char* bad : {"8", "-1", "SR3", "3x"})
         QTest::newRow(qPrintable(QStringLiteral("RequestRead '%1'").arg(bad)))
             << QStringList{} << "RequestRead" << QVariant(bad) << QList<int>{};
 }
@@ -324,6 +329,21 @@ void TestSpiController::clearResetsImagesAndHelpMapIsComplete()
     QCOMPARE(spi->runFunction(QStringLiteral("writecr0"), QString()), QVariant(false));
     QCOMPARE(spi->functionHelpMap().size(), 9 + 18 + 6);
     QVERIFY(sim()->receivedLines().isEmpty());
+}
+
+void TestSpiController::registerMapNamesAndTexts()
+{
+    QCOMPARE(CR1.fieldInfo(QStringLiteral("CR1[WD_CFG]")).description,
+             QStringLiteral("Watchdog timeout 25ms/500ms"));
+    // CR2's bits 10..7 hold no field: no name reaches them, and they go out as 0.
+    for (const char* name : {"CR2[D7]", "CR2[D10]", "CR2[10:7]", "CR2[7]"})
+        QVERIFY2(!spi->setValue(QLatin1String(name), 1, CallerKey::Internal), name);
+    QVERIFY(spi->setValue(QStringLiteral("CR2[D06]"), 1, CallerKey::Internal));
+    QCOMPARE(field(QStringLiteral("CR2[]")), 0x40u);
+    // The configuration halves come from one layout: HB6's fields sit where HB1's do.
+    QCOMPARE(CR10A.fieldInfo(QStringLiteral("CR10A[9:8]")).name, QStringLiteral("BLANK6"));
+    QCOMPARE(CR10B.fieldInfo(QStringLiteral("CR10B[6:3]")).name, QStringLiteral("T_DLY6"));
+    QCOMPARE(CR5A.fieldInfo(QStringLiteral("CR5A[4:2]")).name, QStringLiteral("I_PCR1"));
 }
 
 void TestSpiController::watchDogAndBoardFollowTheChip()

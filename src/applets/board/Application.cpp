@@ -1,0 +1,180 @@
+#include "Application.h"
+
+#include "BoardLog.h"
+
+#include "AppletInstances.h"
+#include "Board.h"
+#include "PwmVariables.h"
+#include "Register.h"
+#include "Variable.h"
+#include "ui_application.h"
+
+namespace ApplicationParameters {
+Variable RunForw1("@variable=RunForw1 @type=real @value=5 @min=0 @max=99.9");
+Variable RunBack1("@variable=RunBack1 @type=real @value=5 @min=0 @max=99.9");
+Variable Interval1("@variable=Interval1 @type=real @value=1 @min=0 @max=99");
+Variable RunForw2("@variable=RunForw2 @type=real @value=5 @min=0 @max=99.9");
+Variable RunBack2("@variable=RunBack2 @type=real @value=5 @min=0 @max=99.9");
+Variable Interval2("@variable=Interval2 @type=real @value=1 @min=0 @max=99");
+Variable Count("@variable=Count @type=real @value=1 @min=1 @max=99");
+Register Flags("@register=Flags;@bit=StopBit          @value=0");
+} // namespace ApplicationParameters
+
+using namespace ApplicationParameters;
+
+namespace {
+
+QVariant emptyText()
+{
+    return QVariant(QString());
+}
+
+const QString StopBit = QStringLiteral("StopBit");
+
+bool stopRequested()
+{
+    return Flags.getField(StopBit) == 1;
+}
+
+struct Phase
+{
+    const char* command; // of Basic
+    Variable* time;
+    const char* trace;
+};
+
+const Phase Phases[] = {
+    {"setForward1", &RunForw1, "Run Forward, timer set to: "},
+    {"setStop1", &Interval1, "Stop, timer set to: "},
+    {"setBackward1", &RunBack1, "Run Backward, timer set to: "},
+    {"setStop1", &Interval1, "Stop, timer set to: "},
+    {"setForward2", &RunForw2, "Run Forward, timer set to: "},
+    {"setStop2", &Interval2, "Stop, timer set to: "},
+    {"setBackward2", &RunBack2, "Run Backward, timer set to: "},
+    {"setStop2", &Interval2, "Stop, timer set to: "},
+};
+
+// Seconds to milliseconds, truncated: 1.0004 s waits 1000 ms.
+int waitMs(const Variable& time)
+{
+    return static_cast<int>(time.value() * 1000.0);
+}
+
+void runOn(Applet* applet, const char* what, const QString& command)
+{
+    if (applet)
+        applet->runFunction(command, emptyText());
+    else
+        qCWarning(lcBoard) << "No" << what << "applet:" << command << "not run";
+}
+
+} // namespace
+
+Application::Application(QWidget* parent) : Applet(parent), ui(new Ui_Application)
+{
+    ui->setupUi(this);
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("Application"));
+    buildCommands();
+    setWindowTitle(QStringLiteral("Application"));
+    m_fixedWidth = true;
+    m_fixedHeight = true;
+}
+
+Application::~Application()
+{
+    delete ui;
+}
+
+bool Application::initParameters()
+{
+    for (Variable* v : {&RunForw1, &RunBack1, &Interval1, &RunForw2, &RunBack2, &Interval2, &Count,
+                        PwmVariables::duty(1), PwmVariables::duty(2)})
+        addVariable(v);
+    return true;
+}
+
+void Application::onActivate()
+{
+    ui->pbApplication_Stop->setEnabled(false);
+    showWindow();
+}
+
+// A running demonstration goes on without a board; its commands then fail quietly.
+void Application::onDeactivate() {}
+
+QVariant Application::runFunction(const QString& name, const QVariant& args)
+{
+    return dispatchCommand(name, args);
+}
+
+void Application::buildCommands()
+{
+    commandTable().add(QStringLiteral("DemoON"), QStringLiteral("Starts Demo application"),
+                       [this](const QVariant&) {
+                           runDemonstration();
+                           return QVariant(true);
+                       });
+    commandTable().add(QStringLiteral("Stop"), QStringLiteral("Stops motor movement"),
+                       [this](const QVariant&) {
+                           stopDemonstration();
+                           return QVariant(true);
+                       });
+}
+
+void Application::runDemonstration()
+{
+    ui->pbApplication_DemoON->setEnabled(false);
+    ui->pbApplication_Stop->setEnabled(true);
+    auto* board = qobject_cast<Board*>(AppletInstances::board);
+    quint8 cycles = 0;
+    // Count and the phase times are read as the run goes: edits made in the window
+    // during a wait apply from the next cycle or phase on.
+    while (Count.value() > double(cycles)) {
+        for (const Phase& phase : Phases) {
+            if (stopRequested()) {
+                Flags.setField(StopBit, 0);
+                endDemonstration();
+                return;
+            }
+            runOn(AppletInstances::basic, "Basic", QLatin1String(phase.command));
+            qCDebug(lcBoard).noquote() << QStringLiteral("%1%2 ms")
+                                              .arg(QLatin1String(phase.trace))
+                                              .arg(waitMs(*phase.time));
+            if (!stopRequested() && board)
+                board->Delay(waitMs(*phase.time));
+        }
+        if (stopRequested()) {
+            Flags.setField(StopBit, 0);
+            endDemonstration();
+            return;
+        }
+        ++cycles;
+        qCDebug(lcBoard).noquote() << QStringLiteral("End of cycle number %1").arg(cycles);
+    }
+    endDemonstration();
+}
+
+void Application::endDemonstration()
+{
+    ui->pbApplication_DemoON->setEnabled(true);
+    ui->pbApplication_Stop->setEnabled(false);
+}
+
+void Application::stopDemonstration()
+{
+    auto* board = qobject_cast<Board*>(AppletInstances::board);
+    // A pulse on the fail-safe pin stops the drivers; active mode brings them back.
+    BoardParameters::FSM.setField(QStringLiteral("FSM"), 1);
+    runOn(board, "Board", QStringLiteral("setFSM"));
+    Flags.setField(StopBit, 1);
+    if (board) {
+        // Ends the wait a running demonstration is in, together with this one.
+        board->Delay_stop();
+        board->Delay(100);
+    }
+    BoardParameters::FSM.setField(QStringLiteral("FSM"), 0);
+    runOn(board, "Board", QStringLiteral("setFSM"));
+    runOn(board, "Board", QStringLiteral("setActive"));
+    qCDebug(lcBoard).noquote() << QStringLiteral("\n Stop \n");
+}

@@ -1,0 +1,327 @@
+#include "HBController.h"
+
+#include "BoardLog.h"
+
+#include "AppletInstances.h"
+#include "CallerKey.h"
+#include "ChipRegisters.h"
+#include "ControlBoard.h"
+#include "PwmVariables.h"
+#include "Variable.h"
+#include "ui_hbcontroller.h"
+
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+const QString ClockPicture = QStringLiteral("image: url(:/board/img_signal_clock.png)");
+
+// Settings every generator gets when the board connects.
+constexpr int DefaultFrequencyHz = 20000;
+constexpr int DefaultDutyPercent = 50;
+
+QVariant emptyText()
+{
+    return QVariant(QString());
+}
+
+// Board lines carry whole numbers; the variables keep their fractions.
+qint64 truncated(double value)
+{
+    return static_cast<qint64>(std::trunc(value));
+}
+
+// Lines go out one at a time, each waiting for its answer; a failure is the link's to
+// log.
+void sendLine(const QString& line)
+{
+    ControlBoard* link = AppletInstances::controlBoard;
+    if (!link) {
+        qCWarning(lcBoard) << "No board link; not sent:" << line;
+        return;
+    }
+    link->send(line.toUtf8(), nullptr, -1);
+}
+
+void runSpi(const QString& command, const QVariant& args = emptyText())
+{
+    if (Applet* spi = AppletInstances::spiController)
+        spi->runFunction(command, args);
+    else
+        qCWarning(lcBoard) << "No SpiController:" << command << "not run";
+}
+
+} // namespace
+
+HBController::HBController(QWidget* parent) : Applet(parent), ui(new Ui_HBController)
+{
+    ui->setupUi(this);
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("HBController"));
+    m_clockLabels[0] = ui->lblCLK1;
+    m_clockLabels[1] = ui->lblCLK2;
+    m_clockLabels[2] = ui->lblCLK3;
+    m_clockLabels[3] = ui->lblCLK4;
+    m_pinBoxes[0] = ui->cbPWM1_DIO;
+    m_pinBoxes[1] = ui->cbPWM2_DIO;
+    m_pinBoxes[2] = ui->cbPWM3_DIO;
+    m_pinBoxes[3] = ui->cbPWM4_DIO;
+    buildCommands();
+    setWindowTitle(QStringLiteral("HB Controller"));
+    m_fixedWidth = true;
+    m_fixedHeight = true;
+}
+
+HBController::~HBController()
+{
+    delete ui;
+}
+
+bool HBController::initParameters()
+{
+    setupSwitches();
+    using namespace ChipRegisters;
+    for (Register* reg : {&NM,    &CR0,  &CR1,  &CR2,  &CR3A, &CR3B, &CR4,  &CR5A, &CR5B,
+                          &CR6A,  &CR6B, &CR7A, &CR7B, &CR8A, &CR8B, &CR9A, &CR9B, &CR10A,
+                          &CR10B, &CR12, &CR14, &SR0,  &SR1,  &SR3,  &SR4,  &SR5,  &SR7})
+        addRegister(reg);
+    for (Variable* variable : PwmVariables::tableOrder())
+        addVariable(variable);
+    return true;
+}
+
+void HBController::setupSwitches()
+{
+    ui->csPWM1OnOff->setModel(6);
+    ui->csPWM2OnOff->setModel(6);
+    ui->csPWM3OnOff->setModel(6);
+    ui->csPWM4OnOff->setModel(6);
+}
+
+void HBController::onActivate()
+{
+    QTimer::singleShot(10, this, &HBController::update_hw);
+}
+
+void HBController::update_hw()
+{
+    // Directly, not through the re-entry guard: the configuration step's own writes
+    // must reach the hook again for the duty lines.
+    onParameterTransfer(0, QStringLiteral("*"));
+}
+
+// ---------------------------------------------------------------------------------
+// Transfer hook
+
+bool HBController::onParameterTransfer(int direction, const QString& name)
+{
+    if (direction != 0)
+        return true; // reads cause no board traffic
+    const bool all = name == QLatin1String("*");
+    for (int n = 1; n <= 4; ++n) {
+        if (all || name == QStringLiteral("PWM%1OnOff").arg(n))
+            switchStep(n);
+        // No parameter bears the bare generator name: only "*" configures.
+        if (all || name == QStringLiteral("PWM%1").arg(n))
+            configurationStep(n);
+        if (name == QStringLiteral("PWM%1_DUTY").arg(n) && PwmVariables::onOff(n)->value() != 0)
+            dutyStep(n);
+    }
+    return true;
+}
+
+void HBController::switchStep(int n)
+{
+    const int k = n - 1;
+    if (Applet* board = AppletInstances::board)
+        board->runFunction(QStringLiteral("setPWM%1_DIO").arg(n), emptyText());
+    const double v = PwmVariables::onOff(n)->value();
+    qCDebug(lcBoard).noquote() << QStringLiteral("PWM%1 generator On/Off ").arg(n) << v;
+    if (v == 0) {
+        // Generators 1 and 2 hold their pin at the box's level; 3 and 4 go low.
+        if (n <= 2)
+            runOwn(QStringLiteral("setPWM%1_DIO").arg(n));
+        else
+            sendLine(QStringLiteral("set PWM%1DUTY=0").arg(k));
+        m_clockLabels[k]->setStyleSheet(QString());
+        m_pinBoxes[k]->setEnabled(true);
+    } else {
+        sendLine(QStringLiteral("set PWM%1CONF").arg(k));
+        sendLine(QStringLiteral("set PWM%1START").arg(k));
+        runOwn(QStringLiteral("setPWM%1_Duty").arg(n));
+        runOwn(QStringLiteral("setPWM%1_Freq").arg(n));
+        m_clockLabels[k]->setStyleSheet(ClockPicture);
+        m_pinBoxes[k]->setEnabled(false);
+    }
+    slot_updateControls(QStringLiteral("PWM%1OnOff").arg(n));
+}
+
+void HBController::configurationStep(int n)
+{
+    const int k = n - 1;
+    qCDebug(lcBoard).noquote() << QStringLiteral("QRVmcu PWM%1 configuration").arg(n);
+    if (n == 1)
+        sendLine(QStringLiteral("set PWM%1CONF").arg(k));
+    sendLine(QStringLiteral("set PWM%1FREQ=%2").arg(k).arg(DefaultFrequencyHz));
+    sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(k).arg(DefaultDutyPercent));
+    // Back to the values just sent; a changed duty reaches this hook again and goes out
+    // once more while the generator runs.
+    setValue(QStringLiteral("PWM%1_FREQ").arg(n), QVariant(DefaultFrequencyHz),
+             CallerKey::Internal);
+    setValue(QStringLiteral("PWM%1_DUTY").arg(n), QVariant(DefaultDutyPercent),
+             CallerKey::Internal);
+}
+
+void HBController::dutyStep(int n)
+{
+    const double d = PwmVariables::duty(n)->value();
+    sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(truncated(d)));
+    qCDebug(lcBoard).noquote() << QStringLiteral("PWM%1 Duty-cycle Changed to ").arg(n) << d;
+}
+
+// ---------------------------------------------------------------------------------
+// Slots
+
+void HBController::on_hsPWM1_Duty_sliderMoved(int position)
+{
+    dutySliderMoved(1, position);
+}
+
+void HBController::on_hsPWM2_Duty_sliderMoved(int position)
+{
+    dutySliderMoved(2, position);
+}
+
+void HBController::on_hsPWM3_Duty_sliderMoved(int position)
+{
+    dutySliderMoved(3, position);
+}
+
+void HBController::on_hsPWM4_Duty_sliderMoved(int position)
+{
+    dutySliderMoved(4, position);
+}
+
+void HBController::on_cbPWM1_DIO_clicked()
+{
+    runOwn(QStringLiteral("setPWM1_DIO"));
+}
+
+void HBController::on_cbPWM2_DIO_clicked()
+{
+    runOwn(QStringLiteral("setPWM2_DIO"));
+}
+
+void HBController::on_cbPWM3_DIO_clicked()
+{
+    runOwn(QStringLiteral("setPWM3_DIO"));
+}
+
+void HBController::on_cbPWM4_DIO_clicked()
+{
+    runOwn(QStringLiteral("setPWM4_DIO"));
+}
+
+void HBController::dutySliderMoved(int n, int position)
+{
+    // Out of range is refused; the command then sends the value that stands.
+    PwmVariables::duty(n)->setValue(position, CallerKey::Internal);
+    runOwn(QStringLiteral("setPWM%1_Duty").arg(n));
+}
+
+void HBController::runOwn(const QString& command)
+{
+    runFunction(command, emptyText());
+}
+
+// ---------------------------------------------------------------------------------
+// Commands
+
+QVariant HBController::runFunction(const QString& name, const QVariant& args)
+{
+    return dispatchCommand(name, args);
+}
+
+void HBController::buildCommands()
+{
+    // Exact names, no help texts; every command that runs answers true whatever its
+    // transfers report (the chip applet logs its own failures).
+    CommandTable& table = commandTable();
+    table = CommandTable(CommandTable::Matching::Exact);
+    const auto done = [](auto action) {
+        return [action](const QVariant&) {
+            action();
+            return QVariant(true);
+        };
+    };
+    table.add(QStringLiteral("WriteCR1"), QString(),
+              done([] { runSpi(QStringLiteral("WriteCR1")); }));
+    for (int hb = 1; hb <= 6; ++hb)
+        table.add(QStringLiteral("WriteHB%1").arg(hb), QString(),
+                  done([this, hb] { writeHalfBridge(hb); }));
+    table.add(QStringLiteral("ReadHB"), QString(), done([this] { readHalfBridges(); }));
+    table.add(QStringLiteral("ReadHB7"), QString(), done([] {
+                  // Status address 2 holds no register; the answer updates none.
+                  runSpi(QStringLiteral("RequestRead"), QVariant(2));
+                  runSpi(QStringLiteral("ReadSR5"));
+              }));
+    table.add(QStringLiteral("ReadSR0"), QString(),
+              done([] { runSpi(QStringLiteral("ReadSR0")); }));
+    for (int hb = 1; hb <= 6; ++hb)
+        table.add(QStringLiteral("WriteRead%1").arg(hb), QString(), done([this, hb] {
+                      runOwn(QStringLiteral("WriteHB%1").arg(hb));
+                      runOwn(QStringLiteral("ReadHB"));
+                  }));
+    for (int n = 1; n <= 4; ++n) {
+        table.add(QStringLiteral("setPWM%1_Freq").arg(n), QString(),
+                  done([this, n] { sendFrequency(n); }));
+        table.add(QStringLiteral("setPWM%1_Duty").arg(n), QString(),
+                  done([this, n] { sendDuty(n); }));
+        table.add(QStringLiteral("setPWM%1_DIO").arg(n), QString(),
+                  done([this, n] { sendPinLevel(n); }));
+    }
+}
+
+void HBController::writeHalfBridge(int halfBridge)
+{
+    // CR0..CR2 are shared by all six, so every write also sends the others' bits.
+    runSpi(QStringLiteral("WriteCR0"));
+    runSpi(QStringLiteral("WriteCR1"));
+    runSpi(QStringLiteral("WriteCR2"));
+    runSpi(halfBridge == 6 ? QStringLiteral("WriteCR3B") : QStringLiteral("WriteCR3A"));
+    runSpi(QStringLiteral("WriteCR%1").arg(halfBridge + 4));
+}
+
+void HBController::readHalfBridges()
+{
+    // SR1 (gate outputs), SR3 (overloads) and SR5 (outputs) of all six half-bridges;
+    // the CR0 image keeps the SR5 selection.
+    runSpi(QStringLiteral("RequestRead"), QVariant(1));
+    runSpi(QStringLiteral("RequestRead"), QVariant(3));
+    runSpi(QStringLiteral("ReadSR5"));
+}
+
+void HBController::sendFrequency(int n)
+{
+    const double f = PwmVariables::frequency(n)->value();
+    sendLine(QStringLiteral("set PWM%1FREQ=%2").arg(n - 1).arg(truncated(f)));
+    qCDebug(lcBoard).noquote() << QStringLiteral("PWM%1 Frequency Changed to ").arg(n) << f;
+}
+
+void HBController::sendDuty(int n)
+{
+    if (PwmVariables::onOff(n)->value() == 0)
+        return; // a stopped generator keeps its pin level
+    dutyStep(n);
+}
+
+void HBController::sendPinLevel(int n)
+{
+    // A partly ticked box counts as ticked.
+    const int level = m_pinBoxes[n - 1]->checkState() != Qt::Unchecked ? 100 : 0;
+    sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(level));
+    qCDebug(lcBoard).noquote()
+        << QStringLiteral("PWM%1 Duty-cycle Changed to %2").arg(n).arg(level);
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+// The board applets as the program wires them: the simulated board behind a real
+// link, and one real instance of each applet, reached through the program-wide
+// pointers. Every pointer it sets is cleared again when it goes.
+
+#include "AppletInstances.h"
+#include "Application.h"
+#include "Basic.h"
+#include "Board.h"
+#include "CallerKey.h"
+#include "ControlBoard.h"
+#include "HBController.h"
+#include "PwmVariables.h"
+#include "SimulatedBoard.h"
+#include "SpiController.h"
+#include "SpiRaw.h"
+#include "Variable.h"
+#include "WatchDog.h"
+
+#include <QTest>
+
+#include <memory>
+
+class BoardAppletsRig
+{
+public:
+    ControlBoard link;
+    std::unique_ptr<SpiRaw> raw = std::make_unique<SpiRaw>();
+    std::unique_ptr<SpiController> spi = std::make_unique<SpiController>();
+    std::unique_ptr<WatchDog> watchDog = std::make_unique<WatchDog>();
+    std::unique_ptr<Basic> basic = std::make_unique<Basic>();
+    std::unique_ptr<Board> board = std::make_unique<Board>();
+    std::unique_ptr<HBController> hb = std::make_unique<HBController>();
+    std::unique_ptr<Application> application = std::make_unique<Application>();
+
+    BoardAppletsRig()
+    {
+        restoreVariables();
+        link.connectBoard(QStringLiteral("mockup"));
+        AppletInstances::controlBoard = &link;
+        AppletInstances::spiRaw = raw.get();
+        AppletInstances::spiController = spi.get();
+        AppletInstances::watchDog = watchDog.get();
+        AppletInstances::basic = basic.get();
+        AppletInstances::board = board.get();
+        AppletInstances::hbController = hb.get();
+        AppletInstances::application = application.get();
+        for (Applet* a : all())
+            a->setup();
+        spi->runFunction(QStringLiteral("Clear"), QString());
+        forget();
+    }
+    ~BoardAppletsRig()
+    {
+        for (Applet* a : all())
+            if (a->isActive())
+                a->deactivate();
+        AppletInstances::controlBoard = nullptr;
+        AppletInstances::spiRaw = nullptr;
+        AppletInstances::spiController = nullptr;
+        AppletInstances::watchDog = nullptr;
+        AppletInstances::basic = nullptr;
+        AppletInstances::board = nullptr;
+        AppletInstances::hbController = nullptr;
+        AppletInstances::application = nullptr;
+        restoreVariables();
+    }
+    QList<Applet*> all() const
+    {
+        return {raw.get(),   spi.get(), watchDog.get(),   basic.get(),
+                board.get(), hb.get(),  application.get()};
+    }
+    // The generators' power-on settings: on, 20000 Hz, 50 %, pin low.
+    static void restoreVariables()
+    {
+        for (int n = 1; n <= 4; ++n) {
+            PwmVariables::onOff(n)->setValue(1.0, CallerKey::Internal);
+            PwmVariables::frequency(n)->setValue(20000.0, CallerKey::Internal);
+            PwmVariables::duty(n)->setValue(50.0, CallerKey::Internal);
+            PwmVariables::pinState(n)->setValue(0.0, CallerKey::Internal);
+        }
+    }
+    // Activates and lets the activation's own delayed transfers run first.
+    void activate(Applet* applet)
+    {
+        applet->activate();
+        QTest::qWait(30);
+        forget();
+    }
+    SimulatedBoard* sim() const { return link.simulatedBoard(); }
+    void forget()
+    {
+        sim()->clearReceivedLines();
+        sim()->clearChipFrames();
+    }
+    QStringList lines() const { return sim()->receivedLines(); }
+    // Board lines other than the SPI traffic.
+    QStringList boardLines() const
+    {
+        QStringList result;
+        for (const QString& line : lines())
+            if (!line.contains(QLatin1String("SPI0CS0DATA")))
+                result << line;
+        return result;
+    }
+    // Request frames as sent, WD bit cleared; status polls (address 13) included.
+    QList<quint16> frames() const
+    {
+        QList<quint16> result;
+        for (quint16 frame : sim()->chipFrames())
+            result << quint16(frame & ~0x0800);
+        return result;
+    }
+    // Addresses of the frames, status polls as 13.
+    QList<int> addresses() const
+    {
+        QList<int> result;
+        for (quint16 frame : frames())
+            result << (frame >> 12);
+        return result;
+    }
+    unsigned chip(const QString& field) const
+    {
+        return spi->getValue(field, CallerKey::Internal).toUInt();
+    }
+    void setChip(const QString& field, unsigned value)
+    {
+        spi->setValue(field, value, CallerKey::Internal);
+    }
+};

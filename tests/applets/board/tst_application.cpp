@@ -1,0 +1,181 @@
+// The demonstration cycle against the simulated board, with short phase times: the
+// phase order, the cycle count, the waits and the stop from inside a wait.
+
+#include "BoardAppletsRig.h"
+#include "Register.h"
+
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+
+using namespace ApplicationParameters;
+
+namespace {
+// The trace lines of the board applets, in order.
+QStringList traces;
+
+void collectTrace(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtDebugMsg && qstrcmp(context.category, "rmx.board") == 0)
+        traces << text;
+}
+
+// What the motor commands and the cycle ends wrote, in order.
+QStringList motorTraces()
+{
+    QStringList result;
+    for (const QString& t : std::as_const(traces))
+        if (t.startsWith("Configure Motor") || t == "Stop" || t.startsWith("End of cycle"))
+            result << t;
+    return result;
+}
+
+QList<int> phaseWaits()
+{
+    static const QRegularExpression wait(QStringLiteral("timer set to: +(\\d+) +ms"));
+    QList<int> result;
+    for (const QString& t : std::as_const(traces)) {
+        const QRegularExpressionMatch m = wait.match(t);
+        if (m.hasMatch())
+            result << m.captured(1).toInt();
+    }
+    return result;
+}
+
+const QStringList OneCycle = {
+    "Configure Motor 1 and Run forward", "Stop", "Configure Motor 1 and Run backward", "Stop",
+    "Configure Motor 2 and Run forward", "Stop", "Configure Motor 2 and Run backward", "Stop"};
+} // namespace
+
+class TestApplication : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<BoardAppletsRig> rig;
+    QtMessageHandler m_previous = nullptr;
+
+    QVariant run(const QString& name) { return rig->application->runFunction(name, QString()); }
+    QPushButton* button(const char* name)
+    {
+        return rig->application->findChild<QPushButton*>(QLatin1String(name));
+    }
+    static void setAllTimes(double seconds)
+    {
+        for (Variable* v : {&RunForw1, &RunBack1, &Interval1, &RunForw2, &RunBack2, &Interval2})
+            QVERIFY(v->setValue(seconds, CallerKey::Internal));
+    }
+
+private slots:
+    void init()
+    {
+        rig = std::make_unique<BoardAppletsRig>();
+        rig->application->activate();
+        setAllTimes(0.0);
+        Count.setValue(1.0, CallerKey::Internal);
+        Flags.setField("StopBit", 0);
+        traces.clear();
+        m_previous = qInstallMessageHandler(collectTrace);
+    }
+    void cleanup()
+    {
+        qInstallMessageHandler(m_previous);
+        rig.reset();
+    }
+
+    void cyclesRunThePhasesInOrder_data()
+    {
+        QTest::addColumn<double>("count");
+        QTest::addColumn<int>("cycles");
+        QTest::newRow("two") << 2.0 << 2;
+        QTest::newRow("fraction runs one more") << 2.5 << 3;
+    }
+
+    void cyclesRunThePhasesInOrder()
+    {
+        QFETCH(double, count);
+        QFETCH(int, cycles);
+        QVERIFY(Count.setValue(count, CallerKey::Internal));
+        QCOMPARE(run("DemoON"), QVariant(true));
+        QStringList expected;
+        for (int c = 1; c <= cycles; ++c)
+            expected << OneCycle << QStringLiteral("End of cycle number %1").arg(c);
+        QCOMPARE(motorTraces(), expected);
+        QCOMPARE(phaseWaits(), QList<int>(8 * cycles, 0));
+        QVERIFY(button("pbApplication_DemoON")->isEnabled());
+        QVERIFY(!button("pbApplication_Stop")->isEnabled());
+    }
+
+    void phaseTimesAreTruncatedToMilliseconds()
+    {
+        QVERIFY(RunForw1.setValue(0.0015, CallerKey::Internal));
+        QVERIFY(RunBack2.setValue(0.2004, CallerKey::Internal));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(run("DemoON"), QVariant(true));
+        QVERIFY(timer.elapsed() >= 200);
+        QCOMPARE(phaseWaits(), (QList<int>{1, 0, 0, 0, 0, 0, 200, 0}));
+    }
+
+    void stopDuringAPhaseEndsTheRun()
+    {
+        setAllTimes(5.0);
+        bool buttonsWhileRunning = false;
+        // The user presses STOP while motor 1 runs forward.
+        QTimer::singleShot(300, this, [this, &buttonsWhileRunning] {
+            buttonsWhileRunning = !button("pbApplication_DemoON")->isEnabled() &&
+                                  button("pbApplication_Stop")->isEnabled();
+            QTest::mouseClick(button("pbApplication_Stop"), Qt::LeftButton);
+        });
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(run("DemoON"), QVariant(true));
+        QVERIFY2(timer.elapsed() < 2000, "the 5 s phase ended early");
+        QVERIFY(buttonsWhileRunning);
+        QCOMPARE(motorTraces(), QStringList{"Configure Motor 1 and Run forward"});
+        QVERIFY(traces.contains("\n Stop \n")); // the stop sequence's own line
+        QCOMPARE(Flags.getField("StopBit"), 0u);
+        QVERIFY(button("pbApplication_DemoON")->isEnabled());
+        QVERIFY(!button("pbApplication_Stop")->isEnabled());
+        // The fail-safe pulse went out and the drivers are active again.
+        const QStringList pins = rig->boardLines();
+        QVERIFY(pins.indexOf("set DIO22=1") < pins.lastIndexOf("set DIO22=0"));
+        QCOMPARE(BoardParameters::FSM.getField("FSM"), 0u);
+    }
+
+    void stopWithoutARunSkipsTheNextRunOnly()
+    {
+        QCOMPARE(run("Stop"), QVariant(true));
+        QCOMPARE(Flags.getField("StopBit"), 1u);
+        traces.clear();
+        QCOMPARE(run("DemoON"), QVariant(true));
+        QVERIFY(motorTraces().isEmpty());
+        QCOMPARE(Flags.getField("StopBit"), 0u);
+        QCOMPARE(run("DemoON"), QVariant(true));
+        QCOMPARE(motorTraces().mid(0, 8), OneCycle);
+    }
+
+    void namesAndActivation()
+    {
+        rig->application->functionHelpMap().clear();
+        QCOMPARE(run(QString()), QVariant(false));
+        QCOMPARE(run("demoON"), QVariant(false));
+        QCOMPARE(rig->application->functionHelpMap().value("DemoON"),
+                 QStringLiteral("Starts Demo application"));
+        QCOMPARE(rig->application->functionHelpMap().value("Stop"),
+                 QStringLiteral("Stops motor movement"));
+        QVERIFY(motorTraces().isEmpty());
+        QVERIFY(rig->application->isVisible());
+        QVERIFY(!button("pbApplication_Stop")->isEnabled());
+        // Its window edits the shared duty of motor 2 and its own phase times.
+        QVERIFY(rig->application->setValue("PWM2_DUTY", 65, CallerKey::External));
+        QCOMPARE(PwmVariables::PWM2_DUTY.value(), 65.0);
+        QVERIFY(!rig->application->setValue("RunForw1", 100, CallerKey::External));
+        QVERIFY(!rig->application->hasParameter("Flags"));
+    }
+};
+
+QTEST_MAIN(TestApplication)
+#include "tst_application.moc"

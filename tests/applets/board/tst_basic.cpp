@@ -1,0 +1,196 @@
+// The Basic applet against the simulated board: the motor run and stop sequences, the
+// half-bridge switches passed to Board, its form and its help entries.
+
+#include "BoardAppletsRig.h"
+#include "Register.h"
+
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSlider>
+#include <QtTest>
+
+namespace {
+constexpr quint16 DrvEn = 1u << 10;
+constexpr quint16 CpSw = 1u << 9;
+
+quint16 data(quint16 frame)
+{
+    return frame & 0x7FF;
+}
+} // namespace
+
+class TestBasic : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<BoardAppletsRig> rig;
+
+    QVariant run(const QString& name, const QString& args = QString())
+    {
+        return rig->basic->runFunction(name, args);
+    }
+    // Frames to one address, in order.
+    QList<quint16> framesTo(int address) const
+    {
+        QList<quint16> result;
+        for (quint16 frame : rig->frames())
+            if ((frame >> 12) == address)
+                result << frame;
+        return result;
+    }
+
+private slots:
+    void init() { rig = std::make_unique<BoardAppletsRig>(); }
+    void cleanup() { rig.reset(); }
+
+    void helpEntriesAndCaseSensitiveNames()
+    {
+        QMap<QString, QString>& help = rig->basic->functionHelpMap();
+        QCOMPARE(run(QString()), QVariant(false));
+        QCOMPARE(help.size(), 8);
+        QCOMPARE(help.value("setBackward2"), QStringLiteral("Sets device to run backward"));
+        QCOMPARE(help.value("setHB_OFF"), QStringLiteral("Same as board fnc"));
+        help.clear();
+        QCOMPARE(run("setStop1"), QVariant(true));
+        QCOMPARE(help.keys(), (QStringList{"setBackward1", "setForward1", "setStop1"}));
+        rig->forget();
+        QCOMPARE(run("setforward1"), QVariant(false));
+        QCOMPARE(run("setForward1 "), QVariant(false));
+        QVERIFY(rig->lines().isEmpty());
+    }
+
+    void runForwardConfiguresWaitsThenEnables()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(run("setForward1"), QVariant(true));
+        QVERIFY(timer.elapsed() >= 50);
+        const QList<quint16> frames = rig->frames();
+        // CR1 with the drivers on, the default configuration chain, both outputs off.
+        QCOMPARE(frames.first() >> 12, 1);
+        QCOMPARE(data(frames.first()) & (DrvEn | CpSw), DrvEn | CpSw);
+        QList<int> defaults;
+        for (int n = 5; n <= 10; ++n)
+            defaults << n << n;
+        QCOMPARE(rig->addresses().mid(1, 12), defaults);
+        QCOMPARE(frames.at(13) >> 12, 0);
+        QCOMPARE(data(frames.at(13)) & 0b101, 0);
+        QVERIFY(rig->boardLines().contains("set DIO25=1"));
+        QCOMPARE(BoardParameters::DIO.getField("DIO[EN]"), 1u);
+        // Then PWM on HB3 only, input 0 for both; after the wait the modes and enables.
+        const QList<quint16> last = frames.mid(frames.size() - 4);
+        QCOMPARE(rig->addresses().mid(frames.size() - 4), (QList<int>{2, 3, 1, 0}));
+        QCOMPARE(data(last.at(0)) & 0b101, 0b100);
+        QCOMPARE(data(last.at(1)) & 0x33, 0);
+        QCOMPARE(data(last.at(2)) & (DrvEn | CpSw | 0b101), DrvEn | CpSw | 0b100);
+        QCOMPARE(data(last.at(3)) & 0b101, 0b101);
+        // The generator was already on: no PWM line.
+        for (const QString& line : rig->boardLines())
+            QVERIFY2(!line.startsWith("set PWM"), qPrintable(line));
+    }
+
+    void runStartsAStoppedGeneratorOnly_data()
+    {
+        QTest::addColumn<double>("onOff");
+        QTest::addColumn<QStringList>("pwmLines");
+        QTest::newRow("already running") << 1.0 << QStringList{};
+        QTest::newRow("stopped") << 0.0
+                                 << QStringList{"set PWM1CONF", "set PWM1START", "set PWM1DUTY=50",
+                                                "set PWM1FREQ=20000"};
+    }
+
+    void runStartsAStoppedGeneratorOnly()
+    {
+        QFETCH(double, onOff);
+        QFETCH(QStringList, pwmLines);
+        PwmVariables::PWM2OnOff.setValue(onOff, CallerKey::Internal);
+        rig->activate(rig->hb.get());
+        QCOMPARE(run("setBackward2"), QVariant(true));
+        QStringList sent;
+        for (const QString& line : rig->boardLines())
+            if (line.startsWith("set PWM"))
+                sent << line;
+        QCOMPARE(sent, pwmLines);
+        QCOMPARE(PwmVariables::PWM2OnOff.value(), 1.0);
+        // Backward: PWM on HB2, HB4 held low; motor 2 takes input 1 in both halves of CR3.
+        QCOMPARE(rig->chip("CR2[3]") * 2 + rig->chip("CR2[1]"), 1u);
+        QCOMPARE(rig->chip("CR3A[7:6]") * 4 + rig->chip("CR3A[3:2]"), 5u);
+        QCOMPARE(rig->chip("CR1[1]"), 1u);
+        QCOMPARE(framesTo(3).size() >= 2, true); // CR3A and CR3B
+    }
+
+    void secondMotorKeepsTheFirstRunning()
+    {
+        QCOMPARE(run("setForward1"), QVariant(true));
+        rig->forget();
+        QCOMPARE(run("setForward2"), QVariant(true));
+        for (quint16 frame : framesTo(0))
+            QCOMPARE(data(frame) & 0b101, 0b101u);
+        for (quint16 frame : framesTo(1))
+            QCOMPARE(data(frame) & 0b101, 0b100u);
+        for (quint16 frame : framesTo(2))
+            QCOMPARE(data(frame) & 0b101, 0b100u);
+        QCOMPARE(rig->chip("CR0[3:0]"), 0xFu);
+    }
+
+    void stopSendsDefaultsAndOneEnableWrite()
+    {
+        QCOMPARE(run("setStop2"), QVariant(true)); // motor 2 never ran
+        QList<int> expected;
+        for (int n = 5; n <= 10; ++n)
+            expected << n << n;
+        expected << 0;
+        QCOMPARE(rig->addresses(), expected);
+        QVERIFY(rig->boardLines().isEmpty());
+    }
+
+    void halfBridgeSwitchesAnswerAsBoard_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("args");
+        QTest::newRow("HB5 high side") << "setHB_ON"
+                                       << "5,hs";
+        QTest::newRow("HB6 low side") << "setHB_ON"
+                                      << "6,ls";
+        QTest::newRow("no mode") << "setHB_ON"
+                                 << "5";
+        QTest::newRow("off") << "setHB_OFF"
+                             << "6";
+    }
+
+    void halfBridgeSwitchesAnswerAsBoard()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, args);
+        const QVariant fromBasic = run(command, args);
+        const QList<quint16> basicFrames = rig->frames();
+        rig->spi->runFunction("Clear", QString());
+        rig->forget();
+        QCOMPARE(fromBasic, rig->board->runFunction(command, args));
+        QCOMPARE(basicFrames, rig->frames());
+    }
+
+    void formButtonsAndSliders()
+    {
+        // The accessible name decides: "On LS" of HB5 runs setHB_ON with "5,ls".
+        auto* onLs = rig->basic->findChild<QPushButton*>("pb2_2");
+        QTest::mouseClick(onLs, Qt::LeftButton);
+        QCOMPARE(rig->chip("CR0[4]"), 1u);
+        QCOMPARE(rig->chip("CR1[4]"), 0u);
+        QCOMPARE(rig->chip("CR2[4]"), 0u);
+        // The HB5 slider shows generator 3's duty, set anywhere.
+        rig->basic->activate();
+        QVERIFY(rig->basic->isVisible());
+        QVERIFY(rig->board->setValue("PWM3_DUTY", 75, CallerKey::External));
+        QCOMPARE(rig->basic->findChild<QSlider*>("hsPWM1_Duty_2")->value(), 75);
+        // The motor 2 stop button without an accessible name runs "setStop2".
+        rig->forget();
+        QTest::mouseClick(rig->basic->findChild<QPushButton*>("pbBasic_setStop2"), Qt::LeftButton);
+        QCOMPARE(rig->addresses().last(), 0);
+        QCOMPARE(rig->addresses().size(), 13);
+    }
+};
+
+QTEST_MAIN(TestBasic)
+#include "tst_basic.moc"
