@@ -4,6 +4,7 @@
 #include "AppletHelper.h"
 #include "CallerKey.h"
 #include "CheckBox.h"
+#include "CommandTable.h"
 #include "Register.h"
 #include "Variable.h"
 #include "ui_testform.h"
@@ -304,6 +305,47 @@ private slots:
         }
         QVERIFY(!a->hasParameter(QStringLiteral("GONE"))); // deleted objects leave
         a->findChild<CustomControls::CheckBox*>(QStringLiteral("cbGONE_1"))->click();
+    }
+
+    void commandTableMatchingRules()
+    {
+        QStringList ran;
+        const auto row = [&ran](const char* name) {
+            return [&ran, name](const QVariant& args) {
+                ran << QLatin1String(name) + QLatin1Char('|') + args.toString();
+                return QVariant(true);
+            };
+        };
+        CommandTable whole;
+        whole.add("setX", "X help", row("setX"));
+        whole.add("setY*", "Y help", row("setY*"));
+        whole.add("setZ", "Z help", row("setZ"), CommandTable::Result::ReportsFalse);
+        QMap<QString, QString> help;
+        // A match fills the help entries up to itself only.
+        QCOMPARE(whole.dispatch("setX", 1, help), QVariant(true));
+        QCOMPARE(help.keys(), QStringList{"setX"});
+        QCOMPARE(whole.dispatch("setZ", QString(), help), QVariant(false)); // ran, then false
+        QCOMPARE(help.size(), 3);
+        help["setX"] = "kept";
+        QCOMPARE(whole.dispatch(QString(), QString(), help), QVariant(false));
+        QCOMPARE(help.value("setX"), QStringLiteral("kept")); // existing entries stay
+        QCOMPARE(whole.dispatch("setx", QString(), help), QVariant(false));
+        QCOMPARE(whole.dispatch("setX ", QString(), help), QVariant(false));
+        QCOMPARE(whole.dispatch("setYes", QString(), help), QVariant(true)); // the name's wildcard
+        QCOMPARE(ran, (QStringList{"setX|1", "setZ|", "setY*|"}));
+        QVERIFY(whole.offers("setYes") && !whole.offers("setx") && !whole.offers(QString()));
+
+        CommandTable exact(CommandTable::Matching::Exact);
+        exact.add("Run", QString(), row("Run"));
+        exact.add("Read", "reads", row("Read"));
+        help.clear();
+        ran.clear();
+        QCOMPARE(exact.dispatch(QString(), QString(), help), QVariant(false));
+        QCOMPARE(help.keys(), QStringList{"Read"}); // rows without a help text stay out
+        QCOMPARE(exact.dispatch("Ru*", QString(), help), QVariant(false));
+        QCOMPARE(exact.dispatch("Run", QString(), help), QVariant(true));
+        QCOMPARE(ran, QStringList{"Run|"});
+        QCOMPARE(exact.names(), (QStringList{"Run", "Read"}));
     }
 
     void commandsRunFromButtonsAndTheHelper()

@@ -58,15 +58,6 @@ private slots:
             QTEST(pb.command() + '|' + pb.argument(), "name");
     }
 
-    void typeCodes()
-    {
-        const QList<int> codes{CheckBox().controlType(), PushButton().controlType(),
-                               SpinBox().controlType(),  LineEdit().controlType(),
-                               ComboBox().controlType(), Switch().controlType(),
-                               Slider().controlType()};
-        QCOMPARE(codes, (QList<int>{1, 2, 3, 4, 6, 8, 11}));
-    }
-
     // Values set by code are not edits; a read-only control takes no click.
     void valuesAndEdits()
     {

@@ -1,4 +1,5 @@
 #include "Applet.h"
+#include "AppletHelper.h"
 #include "AppletInstances.h"
 #include "Board.h"
 #include "CallerKey.h"
@@ -8,6 +9,7 @@
 #include "Logs.h"
 #include "MainApp.h"
 #include "MainWindow.h"
+#include "MdiArea.h"
 #include "SimulatedBoard.h"
 
 #include <QAbstractButton>
@@ -17,9 +19,12 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
+#include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 // The whole shell on the simulated board, started once for all the cases.
@@ -34,6 +39,7 @@ private slots:
     void logEntriesAreColouredAndFilteredByType();
     void logSavesToTheDailyFile();
     void connectActivatesAndCloseOrLinkLossDeactivates();
+    void helpWindowOpensFromTheMainWindow();
     void scriptingRequestsFailAndAreLogged_data();
     void scriptingRequestsFailAndAreLogged();
     void configFiles_data();
@@ -210,6 +216,44 @@ void TestMainApp::connectActivatesAndCloseOrLinkLossDeactivates()
     QCOMPARE(activeOnes(), QStringList{"Logs"});
     QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 0u);
     QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+}
+
+void TestMainApp::helpWindowOpensFromTheMainWindow()
+{
+    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+    MainWindow* window = m_app->mainWindow();
+    Applet* hb = AppletInstances::hbController;
+    hb->showWindow();
+    window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(hb->container()));
+    QCOMPARE(window->mdiArea()->activeApplet(), hb);
+
+    window->helpAction()->trigger();
+    QList<AppletHelper*> helpers = window->findChildren<AppletHelper*>();
+    QCOMPARE(helpers.size(), 1);
+    AppletHelper* helper = helpers.first();
+    // A window of its own, not a fragment laid over the menu bar.
+    QVERIFY(helper->isWindow());
+    QVERIFY(helper->isVisible());
+    QVERIFY(window->menuBar()->isEnabled());
+    // HB Controller's commands carry no help text; they are listed all the same.
+    QCOMPARE(helper->functionList()->topLevelItemCount(), hb->commands().names().size());
+    window->helpAction()->trigger(); // the same window again
+    QCOMPARE(window->findChildren<AppletHelper*>().size(), 1);
+
+    SimulatedBoard* sim = m_app->controlBoard()->simulatedBoard();
+    sim->clearReceivedLines();
+    QCOMPARE(helper->runLine(QStringLiteral("setPWM2_Freq")),
+             QStringLiteral("setPWM2_Freq -> true"));
+    QCOMPARE(sim->receivedLines(), QStringList{"set PWM1FREQ=20000"});
+
+    // Another applet gets a window of its own.
+    Applet* board = AppletInstances::board;
+    window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(board->container()));
+    window->helpAction()->trigger();
+    helpers = window->findChildren<AppletHelper*>();
+    QCOMPARE(helpers.size(), 2);
+    for (AppletHelper* h : helpers)
+        h->close();
 }
 
 void TestMainApp::scriptingRequestsFailAndAreLogged_data()

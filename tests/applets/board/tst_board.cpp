@@ -6,11 +6,13 @@
 #include "CallerKey.h"
 #include "ChipRegisters.h"
 #include "ControlBoard.h"
+#include "PushButton.h"
 #include "PwmVariables.h"
 #include "Register.h"
 #include "SimulatedBoard.h"
 #include "SpiController.h"
 #include "SpiRaw.h"
+#include "UniversalControl.h"
 #include "Variable.h"
 
 #include <QCheckBox>
@@ -159,64 +161,41 @@ private slots:
     void init() { rig = std::make_unique<BoardRig>(); }
     void cleanup() { rig.reset(); }
 
-    void pwmVariablesAndParameterTable()
+    void pwmVariablesRefuseOutOfRange()
     {
-        QStringList expected{"DIO"};
-        for (int n = 1; n <= 4; ++n) {
-            // The on/off texts have no type item and no blank before @value: still 1 in 0..1.
-            const QList<Variable*> vars = {PwmVariables::onOff(n), PwmVariables::frequency(n),
-                                           PwmVariables::duty(n), PwmVariables::pinState(n)};
-            const QList<QList<double>> ranges = {
-                {1, 0, 1}, {20000, 1, 25000}, {50, 0, 100}, {0, 0, 1}};
-            for (int i = 0; i < 4; ++i) {
-                expected << vars[i]->name();
-                QCOMPARE((QList<double>{vars[i]->value(), vars[i]->min(), vars[i]->max()}),
-                         ranges[i]);
-            }
-        }
-        QCOMPARE(expected.mid(1, 4),
-                 (QStringList{"PWM1OnOff", "PWM1_FREQ", "PWM1_DUTY", "PWM1_DIO"}));
+        // The on/off texts have no type item and no blank before @value: still 1 in 0..1.
+        QCOMPARE(PwmVariables::PWM4OnOff.value(), 1.0);
+        QCOMPARE(PwmVariables::PWM4OnOff.max(), 1.0);
         QVERIFY(!PwmVariables::PWM3_FREQ.setValue(25001.0, CallerKey::Internal));
         QVERIFY(!PwmVariables::PWM2_DUTY.setValue(-1.0, CallerKey::External));
+        QVERIFY(!PwmVariables::PWM2_DUTY.setValue(101.0, CallerKey::External));
         QCOMPARE(PwmVariables::PWM3_FREQ.value() + PwmVariables::PWM2_DUTY.value(), 20050.0);
-
-        expected << "CR0"
-                 << "CR1"
-                 << "SR0"
-                 << "SR3"
-                 << "NM"
-                 << "FSM";
-        for (int n = 5; n <= 10; ++n)
-            expected << QStringLiteral("UCR%1A").arg(n) << QStringLiteral("UCR%1B").arg(n);
-        expected << "ADC_Result1"
-                 << "ADC_Result2"
-                 << "ADC_Result4";
-        QCOMPARE(rig->board->parameterNames(), expected);
+        // The shared objects are the ones in the table.
+        QCOMPARE(rig->board->variableByName("PWM2_DUTY"), &PwmVariables::PWM2_DUTY);
     }
 
-    void formBindingsAndStates()
+    void everyControlResolves()
     {
-        // The 57 accessible names (bindings); every other control binds through its object name.
-        const QString names = QStringLiteral(
-            "DIO[EN] FSM ADC_Result1 ADC_Result2 ADC_Result4 getADC SR0[4] SR0[5] SR3[8] SR3[9] "
-            "SR3[10] SR3[11] SR0[8] SR0[1] SR0[10] SR0[9] SR0[7] SR0[6] SR3[4] SR3[5] SR3[7] "
-            "SR3[6] "
-            "NM SR3[2] SR3[3] SR3[0] SR3[1] PWM2_FREQ setPWM2_Freq() PWM2_DUTY setPWM2_Duty() "
-            "PWM2_DIO PWM2_DUTY PWM1_FREQ setPWM1_Freq() PWM1_DUTY setPWM1_Duty() PWM1_DIO "
-            "PWM1_DUTY setHB_ON(6,hs) setHB_OFF(6) setHB_ON(6,ls) PWM4_FREQ setPWM4_Freq() "
-            "PWM4_DUTY setPWM4_Duty() PWM4_DIO PWM4_DUTY PWM3_FREQ setPWM3_Freq() PWM3_DUTY "
-            "setPWM3_Duty() PWM3_DIO PWM3_DUTY setHB_ON(5,hs) setHB_OFF(5) setHB_ON(5,ls)");
-        QStringList expected = names.split(QLatin1Char(' '));
-        QStringList found;
-        for (const QWidget* w : rig->board->findChildren<QWidget*>())
-            if (!w->accessibleName().isEmpty() && !w->parentWidget()->inherits("QTabBar"))
-                found << w->accessibleName(); // (the tab bar's own scroll buttons are Qt's)
-        expected.sort();
-        found.sort();
-        QCOMPARE(found, expected);
+        // A binding that names nothing leaves its control dead without a word: every value
+        // control must name a parameter, every button a command of this applet.
+        for (QWidget* w : rig->board->findChildren<QWidget*>()) {
+            auto* control = dynamic_cast<CustomControls::UniversalControl*>(w);
+            if (!control)
+                continue;
+            if (auto* button = dynamic_cast<CustomControls::PushButton*>(w)) {
+                QVERIFY2(rig->board->commands().offers(button->command()),
+                         qPrintable(w->objectName()));
+                continue;
+            }
+            QString name;
+            QString field;
+            QVERIFY(
+                CustomControls::UniversalControl::parseName(control->bindName(), &name, &field));
+            QVERIFY2(rig->board->hasParameter(name) && !rig->board->boundControls(name).isEmpty(),
+                     qPrintable(w->objectName()));
+        }
         // The crossed status boxes: the object name says SR3_12, the binding says SR3[2].
         QCOMPARE(widget<QCheckBox>("cbSR3_12")->accessibleName(), QStringLiteral("SR3[2]"));
-
         QCOMPARE(rig->board->windowTitle(), QStringLiteral("Board"));
         QCOMPARE(widget<QSpinBox>("lePeriod")->value(), 2000);
         QVERIFY(widget<QCheckBox>("cbEN")->isChecked());
