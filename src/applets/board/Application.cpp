@@ -2,6 +2,7 @@
 
 #include "BoardLog.h"
 
+#include "AppletCalls.h"
 #include "AppletInstances.h"
 #include "Board.h"
 #include "PwmVariables.h"
@@ -23,11 +24,6 @@ Register Flags("@register=Flags;@bit=StopBit          @value=0");
 using namespace ApplicationParameters;
 
 namespace {
-
-QVariant emptyText()
-{
-    return QVariant(QString());
-}
 
 const QString StopBit = QStringLiteral("StopBit");
 
@@ -58,14 +54,6 @@ const Phase Phases[] = {
 int waitMs(const Variable& time)
 {
     return static_cast<int>(time.value() * 1000.0);
-}
-
-void runOn(Applet* applet, const char* what, const QString& command)
-{
-    if (applet)
-        applet->runFunction(command, emptyText());
-    else
-        qCWarning(lcBoard) << "No" << what << "applet:" << command << "not run";
 }
 
 } // namespace
@@ -137,7 +125,7 @@ void Application::runDemonstration()
                 endDemonstration();
                 return;
             }
-            runOn(AppletInstances::basic, "Basic", QLatin1String(phase.command));
+            AppletCalls::run(AppletInstances::basic, QLatin1String(phase.command));
             qCDebug(lcBoard).noquote() << QStringLiteral("%1%2 ms")
                                               .arg(QLatin1String(phase.trace))
                                               .arg(waitMs(*phase.time));
@@ -166,7 +154,7 @@ void Application::stopDemonstration()
     auto* board = qobject_cast<Board*>(AppletInstances::board);
     // A pulse on the fail-safe pin stops the drivers; active mode brings them back.
     BoardParameters::FSM.setField(QStringLiteral("FSM"), 1);
-    runOn(board, "Board", QStringLiteral("setFSM"));
+    AppletCalls::board(QStringLiteral("setFSM"));
     Flags.setField(StopBit, 1);
     if (board) {
         // Ends the wait a running demonstration is in, together with this one.
@@ -174,7 +162,7 @@ void Application::stopDemonstration()
         board->Delay(100);
     }
     BoardParameters::FSM.setField(QStringLiteral("FSM"), 0);
-    runOn(board, "Board", QStringLiteral("setFSM"));
-    runOn(board, "Board", QStringLiteral("setActive"));
+    AppletCalls::board(QStringLiteral("setFSM"));
+    AppletCalls::board(QStringLiteral("setActive"));
     qCDebug(lcBoard).noquote() << QStringLiteral("\n Stop \n");
 }

@@ -2,6 +2,7 @@
 
 #include "BoardLog.h"
 
+#include "AppletCalls.h"
 #include "AppletInstances.h"
 #include "Board.h"
 #include "CallerKey.h"
@@ -10,33 +11,11 @@
 
 namespace {
 
-QVariant emptyText()
-{
-    return QVariant(QString());
-}
-
 // A field of the chip's register images; nothing is sent.
 void chipField(const QString& field, int value)
 {
     if (Applet* spi = AppletInstances::spiController)
         spi->setValue(field, QVariant(value), CallerKey::Internal);
-}
-
-// Sends a register image to the chip.
-void chipWrite(const QString& command)
-{
-    if (Applet* spi = AppletInstances::spiController)
-        spi->runFunction(command, emptyText());
-    else
-        qCWarning(lcBoard) << "No SpiController:" << command << "not run";
-}
-
-QVariant boardCommand(const QString& command, const QVariant& args = emptyText())
-{
-    if (Applet* board = AppletInstances::board)
-        return board->runFunction(command, args);
-    qCWarning(lcBoard) << "No Board:" << command << "not run";
-    return false;
 }
 
 // What differs between the four run commands.
@@ -137,10 +116,12 @@ void Basic::buildCommands()
                  [](Basic* b) { b->runMotor(2, Direction::Backward); });
     motorCommand("setStop2", "Sets device to stop", [](Basic* b) { b->stopMotor(2); });
     // The half-bridge switches are Board's; its answer is the answer.
-    table.add(QStringLiteral("setHB_ON"), QStringLiteral("Same as board fnc"),
-              [](const QVariant& args) { return boardCommand(QStringLiteral("setHB_ON"), args); });
-    table.add(QStringLiteral("setHB_OFF"), QStringLiteral("Same as board fnc"),
-              [](const QVariant& args) { return boardCommand(QStringLiteral("setHB_OFF"), args); });
+    table.add(
+        QStringLiteral("setHB_ON"), QStringLiteral("Same as board fnc"),
+        [](const QVariant& args) { return AppletCalls::board(QStringLiteral("setHB_ON"), args); });
+    table.add(
+        QStringLiteral("setHB_OFF"), QStringLiteral("Same as board fnc"),
+        [](const QVariant& args) { return AppletCalls::board(QStringLiteral("setHB_OFF"), args); });
 }
 
 void Basic::runMotor(int motor, Direction direction)
@@ -150,12 +131,12 @@ void Basic::runMotor(int motor, Direction direction)
 
     chipField(QStringLiteral("CR1[10]"), 1); // DRV_EN
     chipField(QStringLiteral("CR1[9]"), 1);  // CP_SW
-    chipWrite(QStringLiteral("WriteCR1"));
-    boardCommand(QStringLiteral("setDefault"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
+    AppletCalls::board(QStringLiteral("setDefault"));
     // Both outputs stay off while the motor is reconfigured.
     chipField(plan.enables[0], 0);
     chipField(plan.enables[1], 0);
-    chipWrite(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
     if (board) {
         board->setValue(QStringLiteral("DIO[EN]"), QVariant(1), CallerKey::Internal);
         board->on_cbEN_clicked(true);
@@ -164,16 +145,16 @@ void Basic::runMotor(int motor, Direction direction)
     }
     for (const QString& assignment : plan.pwmSetup)
         chipAssignment(assignment);
-    chipWrite(QStringLiteral("WriteCR2"));
-    chipWrite(plan.cr3Write);
+    AppletCalls::spi(QStringLiteral("WriteCR2"));
+    AppletCalls::spi(plan.cr3Write);
     if (board)
         board->Delay(50);
     chipField(plan.enables[0], 1);
     chipField(plan.enables[1], 1);
     chipAssignment(plan.modes[0]);
     chipAssignment(plan.modes[1]);
-    chipWrite(QStringLiteral("WriteCR1"));
-    chipWrite(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
     qCDebug(lcBoard) << plan.trace;
 }
 
@@ -181,9 +162,9 @@ void Basic::stopMotor(int motor)
 {
     // Only the outputs go off; modes, PWM, EN pin and generators stay as they are.
     const RunPlan plan = planFor(motor, true);
-    boardCommand(QStringLiteral("setDefault"));
+    AppletCalls::board(QStringLiteral("setDefault"));
     chipField(plan.enables[0], 0);
     chipField(plan.enables[1], 0);
-    chipWrite(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
     qCDebug(lcBoard) << "Stop";
 }

@@ -2,6 +2,7 @@
 
 #include "BoardLog.h"
 
+#include "AppletCalls.h"
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "ChipRegisters.h"
@@ -29,11 +30,6 @@ const QString ClockPicture = QStringLiteral("image: url(:/board/img_signal_clock
 using namespace BoardParameters;
 
 namespace {
-QVariant emptyText()
-{
-    return QVariant(QString());
-}
-
 // The applet that sends chained frames, or null when there is none; then a warning
 // names what is not sent, if anything.
 SpiController* chainController(const char* unsent = nullptr)
@@ -154,7 +150,7 @@ void Board::setupRemoteDefaults()
 void Board::update_status()
 {
     setupRemoteDefaults();
-    spiRun(QStringLiteral("ReadAll"));
+    AppletCalls::spi(QStringLiteral("ReadAll"));
     qCDebug(lcBoard) << "Status registers updated";
 }
 
@@ -195,7 +191,7 @@ bool Board::onParameterTransfer(int direction, const QString& name)
     if (direction != 0)
         return true;
     if (name == QLatin1String("R219_REMOTE"))
-        return sendLine("set r219rem=1");
+        return AppletCalls::sendLine(QStringLiteral("set r219rem=1"));
     if (name == QLatin1String("HBConf_Def")) {
         sendDefaultConfiguration();
         return true;
@@ -243,15 +239,15 @@ void Board::on_cbEN_clicked(bool checked)
                                     ui->pbBoard_setDefault,         ui->frame_Board_MotorControl,
                                     ui->frame_Board_MotorControl_2, ui->groupBox_Board_Status};
     if (checked) {
-        sendLine("set DIO25=1");
+        AppletCalls::sendLine(QStringLiteral("set DIO25=1"));
         for (QWidget* widget : modeWidgets)
             widget->setEnabled(true);
         if (FSM.getField(QStringLiteral("FSM")) == 0)
             setRoutineEnabled(true);
-        spiRun(QStringLiteral("ReadAll"));
-        runFunction(QStringLiteral("setUserConf"), emptyText());
+        AppletCalls::spi(QStringLiteral("ReadAll"));
+        runFunction(QStringLiteral("setUserConf"), AppletCalls::noArgument());
     } else {
-        sendLine("set DIO25=0");
+        AppletCalls::sendLine(QStringLiteral("set DIO25=0"));
         for (QWidget* widget : modeWidgets)
             widget->setEnabled(false);
         setRoutineEnabled(false);
@@ -260,7 +256,7 @@ void Board::on_cbEN_clicked(bool checked)
 
 void Board::on_cbFSM_clicked()
 {
-    runFunction(QStringLiteral("setFSM"), emptyText());
+    runFunction(QStringLiteral("setFSM"), AppletCalls::noArgument());
     qCDebug(lcBoard) << FSM.getField(QStringLiteral("FSM"));
 }
 
@@ -282,7 +278,7 @@ void Board::on_cbAutoRefresh_toggled(bool checked)
 
 void Board::slot_Timer_timeout()
 {
-    self()->runFunction(QStringLiteral("refresh"), emptyText());
+    self()->runFunction(QStringLiteral("refresh"), AppletCalls::noArgument());
 }
 
 void Board::on_hsPWM1_Duty_sliderMoved(int position)
@@ -329,13 +325,13 @@ void Board::dutySliderMoved(int n, int position)
 {
     PwmVariables::duty(n)->setValue(double(position), CallerKey::Internal);
     if (Applet* hb = AppletInstances::hbController)
-        hb->runFunction(QStringLiteral("setPWM%1_Duty").arg(n), emptyText());
+        hb->runFunction(QStringLiteral("setPWM%1_Duty").arg(n), AppletCalls::noArgument());
 }
 
 void Board::pinBoxClicked(int n)
 {
     if (Applet* hb = AppletInstances::hbController)
-        hb->runFunction(QStringLiteral("setPWM%1_DIO").arg(n), emptyText());
+        hb->runFunction(QStringLiteral("setPWM%1_DIO").arg(n), AppletCalls::noArgument());
 }
 
 // ---------------------------------------------------------------------------------
@@ -344,16 +340,6 @@ void Board::pinBoxClicked(int n)
 Applet* Board::self()
 {
     return AppletInstances::board ? AppletInstances::board : this;
-}
-
-bool Board::sendLine(const QByteArray& line)
-{
-    ControlBoard* link = AppletInstances::controlBoard;
-    if (!link) {
-        qCWarning(lcBoard) << "No board link:" << line << "not sent";
-        return false;
-    }
-    return link->send(line);
 }
 
 bool Board::spiSet(const QString& field, unsigned int value)
@@ -368,12 +354,6 @@ unsigned int Board::spiWhole(const QString& registerName)
     if (Applet* spi = AppletInstances::spiController)
         return spi->getValue(registerName + QStringLiteral("[]"), CallerKey::Internal).toUInt();
     return 0;
-}
-
-void Board::spiRun(const QString& command, const QString& argument)
-{
-    if (Applet* spi = AppletInstances::spiController)
-        spi->runFunction(command, argument);
 }
 
 void Board::setRoutineEnabled(bool on)
@@ -417,7 +397,7 @@ void Board::buildCommands()
                                                                      : QStringLiteral("Duty"));
             table.add(command, help, [command](const QVariant&) {
                 if (Applet* hb = AppletInstances::hbController)
-                    return hb->runFunction(command, emptyText());
+                    return hb->runFunction(command, AppletCalls::noArgument());
                 qCWarning(lcBoard) << "No HBController:" << command << "not run";
                 return QVariant(false);
             });
@@ -447,14 +427,14 @@ void Board::buildCommands()
     }
     table.add(QStringLiteral("getSTATUS"), QStringLiteral("Gets device status"),
               done([this](const QVariant&) {
-                  spiRun(QStringLiteral("ReadAll"));
+                  AppletCalls::spi(QStringLiteral("ReadAll"));
                   qCDebug(lcBoard) << "Get device status";
               }));
     table.add(QStringLiteral("getADC"), QStringLiteral("Get all ADC data"),
               done([this](const QVariant&) {
-                  self()->runFunction(QStringLiteral("getADC1"), emptyText());
-                  self()->runFunction(QStringLiteral("getADC2"), emptyText());
-                  self()->runFunction(QStringLiteral("getVS"), emptyText());
+                  self()->runFunction(QStringLiteral("getADC1"), AppletCalls::noArgument());
+                  self()->runFunction(QStringLiteral("getADC2"), AppletCalls::noArgument());
+                  self()->runFunction(QStringLiteral("getVS"), AppletCalls::noArgument());
               }));
     table.add(QStringLiteral("getADC1"), QStringLiteral("Get ADC 1 data"), [this](const QVariant&) {
         return QVariant(measure(QStringLiteral("Isen1"), &ADC_Result1));
@@ -467,8 +447,8 @@ void Board::buildCommands()
     });
     table.add(QStringLiteral("refresh"), QStringLiteral("Current and Status refreshed"),
               done([this](const QVariant&) {
-                  self()->runFunction(QStringLiteral("getADC"), emptyText());
-                  self()->runFunction(QStringLiteral("getSTATUS"), emptyText());
+                  self()->runFunction(QStringLiteral("getADC"), AppletCalls::noArgument());
+                  self()->runFunction(QStringLiteral("getSTATUS"), AppletCalls::noArgument());
                   qCDebug(lcBoard) << "Current and Status refreshed";
               }));
     // The configuration commands report false although they ran.
@@ -500,26 +480,26 @@ bool Board::setHalfBridgeOn(const QString& argument)
     runFunction(QStringLiteral("setHB_OFF"), n);
 
     spiSet(QStringLiteral("CR1[HB_MODE%1]").arg(n), highSide ? 1u : 0u);
-    spiRun(QStringLiteral("WriteCR1"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
     if (highSide) {
         // HB5 takes PWM input 2 (PWM3), every other half-bridge input 3 (PWM4);
         // HB6's selection sits in the B half of CR3.
         const QString half = n.toInt() > 5 ? QStringLiteral("B") : QStringLiteral("A");
         const unsigned int input = n == QLatin1String("5") ? 2u : 3u;
         spiSet(QStringLiteral("CR3%1[PWM%2]").arg(half, n), input);
-        spiRun(QStringLiteral("WriteCR3") + half);
+        AppletCalls::spi(QStringLiteral("WriteCR3") + half);
     }
     spiSet(QStringLiteral("CR2[HB_PWM%1]").arg(n), highSide ? 1u : 0u);
-    spiRun(QStringLiteral("WriteCR2"));
+    AppletCalls::spi(QStringLiteral("WriteCR2"));
     spiSet(QStringLiteral("CR0[HB_EN%1]").arg(n), 1u);
-    spiRun(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
     return true;
 }
 
 void Board::setHalfBridgeOff(const QString& halfBridge)
 {
     spiSet(QStringLiteral("CR0[HB_EN%1]").arg(halfBridge), 0u);
-    spiRun(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
 }
 
 void Board::showPinState(int n)
@@ -533,42 +513,42 @@ void Board::showPinState(int n)
 
 void Board::setActiveMode()
 {
-    runFunction(QStringLiteral("setUserConf"), emptyText());
+    runFunction(QStringLiteral("setUserConf"), AppletCalls::noArgument());
     spiSet(QStringLiteral("CR1[10]"), 1u); // DRV_EN
     spiSet(QStringLiteral("CR1[9]"), 1u);  // CP_SW
-    spiRun(QStringLiteral("WriteCR1"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
     // Motor 2 (HB2, HB4) runs from PWM input 1, motor 1 (HB1, HB3) from input 0.
     spiSet(QStringLiteral("CR3A[7:6]"), 1u);
     spiSet(QStringLiteral("CR3A[3:2]"), 1u);
     spiSet(QStringLiteral("CR3A[5:4]"), 0u);
     spiSet(QStringLiteral("CR3A[1:0]"), 0u);
-    spiRun(QStringLiteral("WriteCR2"));
-    spiRun(QStringLiteral("WriteCR3"));
-    spiRun(QStringLiteral("ReadSR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR2"));
+    AppletCalls::spi(QStringLiteral("WriteCR3"));
+    AppletCalls::spi(QStringLiteral("ReadSR0"));
     qCDebug(lcBoard) << "Active mode set ";
 }
 
 void Board::setStandbyMode()
 {
     spiSet(QStringLiteral("CR1[10]"), 0u); // DRV_EN
-    spiRun(QStringLiteral("WriteCR1"));
-    spiRun(QStringLiteral("ReadSR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
+    AppletCalls::spi(QStringLiteral("ReadSR0"));
     qCDebug(lcBoard) << "Reduced power mode set ";
 }
 
 void Board::setFailSafeMode()
 {
     if (FSM.getField(QStringLiteral("FSM")) == 1) {
-        sendLine("set DIO22=1");
-        spiRun(QStringLiteral("ReadSR0"));
+        AppletCalls::sendLine(QStringLiteral("set DIO22=1"));
+        AppletCalls::spi(QStringLiteral("ReadSR0"));
         qCDebug(lcBoard) << "Fail-safe mode set ";
         setRoutineEnabled(false);
     } else {
-        sendLine("set DIO22=0");
+        AppletCalls::sendLine(QStringLiteral("set DIO22=0"));
         if (DIO.getField(QStringLiteral("DIO[EN]")) == 1)
             setRoutineEnabled(true);
-        spiRun(QStringLiteral("ReadAll"));
-        runFunction(QStringLiteral("setUserConf"), emptyText());
+        AppletCalls::spi(QStringLiteral("ReadAll"));
+        runFunction(QStringLiteral("setUserConf"), AppletCalls::noArgument());
     }
 }
 
@@ -597,19 +577,19 @@ void Board::moveMotor(int motor, Motion motion)
         Delay(50);
         spiSet(bitOf("CR0", a), 0u);
         spiSet(bitOf("CR0", b), 0u);
-        spiRun(QStringLiteral("WriteCR0"));
+        AppletCalls::spi(QStringLiteral("WriteCR0"));
         qCDebug(lcBoard) << "Stop with brake";
         return;
     }
 
     spiSet(bitOf("CR0", a), 0u);
     spiSet(bitOf("CR0", b), 0u);
-    spiRun(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
 
     // The PWM-driven side: a forward, b backward, neither on stop.
     spiSet(bitOf("CR2", a), motion == Motion::Forward ? 1u : 0u);
     spiSet(bitOf("CR2", b), motion == Motion::Backward ? 1u : 0u);
-    spiRun(QStringLiteral("WriteCR2"));
+    AppletCalls::spi(QStringLiteral("WriteCR2"));
     if (motion == Motion::Stop) {
         qCDebug(lcBoard) << "Stop";
         return;
@@ -621,8 +601,8 @@ void Board::moveMotor(int motor, Motion motion)
     spiSet(bitOf("CR1", a), motion == Motion::Forward ? 1u : 0u);
     spiSet(bitOf("CR1", b), motion == Motion::Backward ? 1u : 0u);
     Delay(100);
-    spiRun(QStringLiteral("WriteCR1"));
-    spiRun(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
     qCDebug(lcBoard) << (motion == Motion::Forward ? "Run forward" : "Run backward");
 }
 

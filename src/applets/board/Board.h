@@ -74,10 +74,8 @@ private:
 
     // The applet that "Board.xxx" reaches: the global instance, else this one.
     Applet* self();
-    bool sendLine(const QByteArray& line);
     bool spiSet(const QString& field, unsigned int value);
     unsigned int spiWhole(const QString& registerName);
-    void spiRun(const QString& command, const QString& argument = QString());
     void setRoutineEnabled(bool on);
     void dutySliderMoved(int n, int position);
     void pinBoxClicked(int n);

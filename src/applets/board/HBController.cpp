@@ -2,10 +2,10 @@
 
 #include "BoardLog.h"
 
+#include "AppletCalls.h"
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "ChipRegisters.h"
-#include "ControlBoard.h"
 #include "PwmVariables.h"
 #include "Variable.h"
 #include "ui_hbcontroller.h"
@@ -22,35 +22,10 @@ const QString ClockPicture = QStringLiteral("image: url(:/board/img_signal_clock
 constexpr int DefaultFrequencyHz = 20000;
 constexpr int DefaultDutyPercent = 50;
 
-QVariant emptyText()
-{
-    return QVariant(QString());
-}
-
 // Board lines carry whole numbers; the variables keep their fractions.
 qint64 truncated(double value)
 {
     return static_cast<qint64>(std::trunc(value));
-}
-
-// Lines go out one at a time, each waiting for its answer; a failure is the link's to
-// log.
-void sendLine(const QString& line)
-{
-    ControlBoard* link = AppletInstances::controlBoard;
-    if (!link) {
-        qCWarning(lcBoard) << "No board link; not sent:" << line;
-        return;
-    }
-    link->send(line.toUtf8(), nullptr, -1);
-}
-
-void runSpi(const QString& command, const QVariant& args = emptyText())
-{
-    if (Applet* spi = AppletInstances::spiController)
-        spi->runFunction(command, args);
-    else
-        qCWarning(lcBoard) << "No SpiController:" << command << "not run";
 }
 
 } // namespace
@@ -135,8 +110,7 @@ bool HBController::onParameterTransfer(int direction, const QString& name)
 void HBController::switchStep(int n)
 {
     const int k = n - 1;
-    if (Applet* board = AppletInstances::board)
-        board->runFunction(QStringLiteral("setPWM%1_DIO").arg(n), emptyText());
+    AppletCalls::board(QStringLiteral("setPWM%1_DIO").arg(n));
     const double v = PwmVariables::onOff(n)->value();
     qCDebug(lcBoard).noquote() << QStringLiteral("PWM%1 generator On/Off ").arg(n) << v;
     if (v == 0) {
@@ -144,12 +118,12 @@ void HBController::switchStep(int n)
         if (n <= 2)
             runOwn(QStringLiteral("setPWM%1_DIO").arg(n));
         else
-            sendLine(QStringLiteral("set PWM%1DUTY=0").arg(k));
+            AppletCalls::sendLine(QStringLiteral("set PWM%1DUTY=0").arg(k));
         m_clockLabels[k]->setStyleSheet(QString());
         m_pinBoxes[k]->setEnabled(true);
     } else {
-        sendLine(QStringLiteral("set PWM%1CONF").arg(k));
-        sendLine(QStringLiteral("set PWM%1START").arg(k));
+        AppletCalls::sendLine(QStringLiteral("set PWM%1CONF").arg(k));
+        AppletCalls::sendLine(QStringLiteral("set PWM%1START").arg(k));
         runOwn(QStringLiteral("setPWM%1_Duty").arg(n));
         runOwn(QStringLiteral("setPWM%1_Freq").arg(n));
         m_clockLabels[k]->setStyleSheet(ClockPicture);
@@ -163,9 +137,9 @@ void HBController::configurationStep(int n)
     const int k = n - 1;
     qCDebug(lcBoard).noquote() << QStringLiteral("QRVmcu PWM%1 configuration").arg(n);
     if (n == 1)
-        sendLine(QStringLiteral("set PWM%1CONF").arg(k));
-    sendLine(QStringLiteral("set PWM%1FREQ=%2").arg(k).arg(DefaultFrequencyHz));
-    sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(k).arg(DefaultDutyPercent));
+        AppletCalls::sendLine(QStringLiteral("set PWM%1CONF").arg(k));
+    AppletCalls::sendLine(QStringLiteral("set PWM%1FREQ=%2").arg(k).arg(DefaultFrequencyHz));
+    AppletCalls::sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(k).arg(DefaultDutyPercent));
     // Back to the values just sent; a changed duty reaches this hook again and goes out
     // once more while the generator runs.
     setValue(QStringLiteral("PWM%1_FREQ").arg(n), QVariant(DefaultFrequencyHz),
@@ -177,7 +151,7 @@ void HBController::configurationStep(int n)
 void HBController::dutyStep(int n)
 {
     const double d = PwmVariables::duty(n)->value();
-    sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(truncated(d)));
+    AppletCalls::sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(truncated(d)));
     qCDebug(lcBoard).noquote() << QStringLiteral("PWM%1 Duty-cycle Changed to ").arg(n) << d;
 }
 
@@ -233,7 +207,7 @@ void HBController::dutySliderMoved(int n, int position)
 
 void HBController::runOwn(const QString& command)
 {
-    runFunction(command, emptyText());
+    runFunction(command, AppletCalls::noArgument());
 }
 
 // ---------------------------------------------------------------------------------
@@ -257,18 +231,18 @@ void HBController::buildCommands()
         };
     };
     table.add(QStringLiteral("WriteCR1"), QString(),
-              done([] { runSpi(QStringLiteral("WriteCR1")); }));
+              done([] { AppletCalls::spi(QStringLiteral("WriteCR1")); }));
     for (int hb = 1; hb <= 6; ++hb)
         table.add(QStringLiteral("WriteHB%1").arg(hb), QString(),
                   done([this, hb] { writeHalfBridge(hb); }));
     table.add(QStringLiteral("ReadHB"), QString(), done([this] { readHalfBridges(); }));
     table.add(QStringLiteral("ReadHB7"), QString(), done([] {
                   // Status address 2 holds no register; the answer updates none.
-                  runSpi(QStringLiteral("RequestRead"), QVariant(2));
-                  runSpi(QStringLiteral("ReadSR5"));
+                  AppletCalls::spi(QStringLiteral("RequestRead"), QVariant(2));
+                  AppletCalls::spi(QStringLiteral("ReadSR5"));
               }));
     table.add(QStringLiteral("ReadSR0"), QString(),
-              done([] { runSpi(QStringLiteral("ReadSR0")); }));
+              done([] { AppletCalls::spi(QStringLiteral("ReadSR0")); }));
     for (int hb = 1; hb <= 6; ++hb)
         table.add(QStringLiteral("WriteRead%1").arg(hb), QString(), done([this, hb] {
                       runOwn(QStringLiteral("WriteHB%1").arg(hb));
@@ -287,26 +261,26 @@ void HBController::buildCommands()
 void HBController::writeHalfBridge(int halfBridge)
 {
     // CR0..CR2 are shared by all six, so every write also sends the others' bits.
-    runSpi(QStringLiteral("WriteCR0"));
-    runSpi(QStringLiteral("WriteCR1"));
-    runSpi(QStringLiteral("WriteCR2"));
-    runSpi(halfBridge == 6 ? QStringLiteral("WriteCR3B") : QStringLiteral("WriteCR3A"));
-    runSpi(QStringLiteral("WriteCR%1").arg(halfBridge + 4));
+    AppletCalls::spi(QStringLiteral("WriteCR0"));
+    AppletCalls::spi(QStringLiteral("WriteCR1"));
+    AppletCalls::spi(QStringLiteral("WriteCR2"));
+    AppletCalls::spi(halfBridge == 6 ? QStringLiteral("WriteCR3B") : QStringLiteral("WriteCR3A"));
+    AppletCalls::spi(QStringLiteral("WriteCR%1").arg(halfBridge + 4));
 }
 
 void HBController::readHalfBridges()
 {
     // SR1 (gate outputs), SR3 (overloads) and SR5 (outputs) of all six half-bridges;
     // the CR0 image keeps the SR5 selection.
-    runSpi(QStringLiteral("RequestRead"), QVariant(1));
-    runSpi(QStringLiteral("RequestRead"), QVariant(3));
-    runSpi(QStringLiteral("ReadSR5"));
+    AppletCalls::spi(QStringLiteral("RequestRead"), QVariant(1));
+    AppletCalls::spi(QStringLiteral("RequestRead"), QVariant(3));
+    AppletCalls::spi(QStringLiteral("ReadSR5"));
 }
 
 void HBController::sendFrequency(int n)
 {
     const double f = PwmVariables::frequency(n)->value();
-    sendLine(QStringLiteral("set PWM%1FREQ=%2").arg(n - 1).arg(truncated(f)));
+    AppletCalls::sendLine(QStringLiteral("set PWM%1FREQ=%2").arg(n - 1).arg(truncated(f)));
     qCDebug(lcBoard).noquote() << QStringLiteral("PWM%1 Frequency Changed to ").arg(n) << f;
 }
 
@@ -321,7 +295,7 @@ void HBController::sendPinLevel(int n)
 {
     // A partly ticked box counts as ticked.
     const int level = m_pinBoxes[n - 1]->checkState() != Qt::Unchecked ? 100 : 0;
-    sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(level));
+    AppletCalls::sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(level));
     qCDebug(lcBoard).noquote()
         << QStringLiteral("PWM%1 Duty-cycle Changed to %2").arg(n).arg(level);
 }

@@ -2,10 +2,10 @@
 
 #include "BoardLog.h"
 
+#include "AppletCalls.h"
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "ChipRegisters.h"
-#include "ControlBoard.h"
 #include "Register.h"
 #include "Variable.h"
 #include "ui_watchdog.h"
@@ -25,18 +25,6 @@ Variable WDTime(20, "WDTime", "WDservice routine period", 1, 1000);
 
 // Period sent on every connection, whatever WDTime holds.
 constexpr int DefaultRoutinePeriodMs = 20;
-
-// Board lines go out without answer buffer and with the link's default time-out; a
-// failed line is reported by the link's own log.
-void sendToBoard(const QString& line)
-{
-    ControlBoard* board = AppletInstances::controlBoard;
-    if (!board) {
-        qCWarning(lcBoard) << "No board link; not sent:" << line;
-        return;
-    }
-    board->send(line.toUtf8(), nullptr, -1);
-}
 
 Applet* chipApplet()
 {
@@ -79,8 +67,8 @@ bool WatchDog::initParameters()
 
 void WatchDog::onActivate()
 {
-    sendToBoard(QStringLiteral("set WDen=1"));
-    sendToBoard(QStringLiteral("set WDtime=%1").arg(DefaultRoutinePeriodMs));
+    AppletCalls::sendLine(QStringLiteral("set WDen=1"));
+    AppletCalls::sendLine(QStringLiteral("set WDtime=%1").arg(DefaultRoutinePeriodMs));
 }
 
 QVariant WatchDog::runFunction(const QString& name, const QVariant& args)
@@ -91,7 +79,7 @@ QVariant WatchDog::runFunction(const QString& name, const QVariant& args)
 void WatchDog::setRoutineTime()
 {
     const qint64 periodMs = static_cast<qint64>(std::trunc(WDTime.value()));
-    sendToBoard(QStringLiteral("set WDtime=%1").arg(periodMs));
+    AppletCalls::sendLine(QStringLiteral("set WDtime=%1").arg(periodMs));
     qCDebug(lcBoard).noquote()
         << QStringLiteral("WD service routine period set = %1ms").arg(periodMs);
 }
@@ -100,12 +88,12 @@ void WatchDog::enableRoutine()
 {
     // The box, not the register, decides: a partly checked box counts as on.
     const bool on = ui->cbRoutineEN_0->checkState() != Qt::Unchecked;
-    sendToBoard(on ? QStringLiteral("set WDen=1") : QStringLiteral("set WDen=0"));
+    AppletCalls::sendLine(on ? QStringLiteral("set WDen=1") : QStringLiteral("set WDen=0"));
 }
 
 void WatchDog::on_cbWDdio_toggled(bool checked)
 {
-    sendToBoard(checked ? QStringLiteral("set DIO21=1") : QStringLiteral("set DIO21=0"));
+    AppletCalls::sendLine(checked ? QStringLiteral("set DIO21=1") : QStringLiteral("set DIO21=0"));
 }
 
 void WatchDog::on_cbRoutineEN_0_toggled()
