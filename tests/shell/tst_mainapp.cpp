@@ -31,358 +31,330 @@
 class TestMainApp : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
-    void logEntriesAreColouredAndFilteredByType_data();
-    void logEntriesAreColouredAndFilteredByType();
-    void logSavesToTheDailyFile();
-    void connectActivatesAndCloseOrLinkLossDeactivates();
-    void helpWindowOpensFromTheMainWindow();
-    void scriptingRequestsFailAndAreLogged_data();
-    void scriptingRequestsFailAndAreLogged();
-    void configFiles_data();
-    void configFiles();
-    void loadConfigWritesAllOrNothing();
-
 private:
-    QStringList startUpDialogs(bool acceptOtherName);
-    QString lastError() const;
-
     MainApp* m_app = nullptr;
     QTemporaryDir m_dir;
     QString m_taken =
         QStringLiteral("rmx_tst_mainapp_%1").arg(QRandomGenerator::global()->generate());
-};
 
-// Starts up while another program holds the pipe name, answering the dialogs as a user would.
-QStringList TestMainApp::startUpDialogs(bool acceptOtherName)
-{
-    QStringList seen;
-    QTimer user;
-    connect(&user, &QTimer::timeout, this, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            seen << box->text();
-            QAbstractButton* b = box->button(acceptOtherName ? QMessageBox::Yes : QMessageBox::No);
-            b ? b->click() : box->accept();
-        } else if (auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
-            seen << input->labelText();
-            input->setTextValue(m_taken + QStringLiteral("_b"));
-            input->accept();
-        }
-    });
-    user.start(20);
-    m_app = MainApp::instance();
-    m_app->setPipeName(m_taken);
-    seen.prepend(m_app->init() ? QStringLiteral("started") : QStringLiteral("ended"));
-    return seen;
-}
-
-void TestMainApp::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());    // the settings file goes there
-    LocalServer otherProgram(nullptr); // never asked anything
-    QCOMPARE(otherProgram.listen(m_taken), LocalServer::ListenResult::Listening);
-    const QString question("Pipe is already used by another software\nUse another pipename?(Yes)");
-    const QStringList seen = startUpDialogs(false);
-    QCOMPARE(seen.mid(0, 2), (QStringList{"ended", question}));
-    QVERIFY(seen.value(2).contains(QLatin1String("The program ends")));
-    QVERIFY(m_app->mainWindow() == nullptr);
-    m_app->shutdown();
-    MainApp::destroyInstance();
-
-    QCOMPARE(startUpDialogs(true), (QStringList{"started", question, "Pipename"}));
-    QVERIFY(otherProgram.isListening()); // the other program keeps its pipe
-    QVERIFY(LocalServer::isNameInUse(m_taken + QStringLiteral("_b")));
-    m_app->start();
-    QVERIFY(m_app->mainWindow()->isVisible());
-    // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
-    QStringList names;
-    for (Applet* a : m_app->applets())
-        names << a->objectName();
-    QCOMPARE(names, (QStringList{"Logs", "Basic", "Board", "HBController", "SpiController",
-                                 "SpiRaw", "WatchDog", "Application"}));
-    QCOMPARE(AppletInstances::board, m_app->applets().at(2));
-    for (int i = 1; i < m_app->applets().size(); ++i) {
-        const QString key = QStringLiteral("Ctrl+%1").arg(i - 1);
-        QVERIFY(m_app->applets().at(i)->windowTitle().startsWith("(" + key + ") "));
-        QCOMPARE(m_app->applets().at(i)->windowAction()->shortcut(), QKeySequence(key));
+    // Starts up while another program holds the pipe name, answering the dialogs as a user would.
+    QStringList startUpDialogs(bool acceptOtherName)
+    {
+        QStringList seen;
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->text();
+                QAbstractButton* b =
+                    box->button(acceptOtherName ? QMessageBox::Yes : QMessageBox::No);
+                b ? b->click() : box->accept();
+            } else if (auto* input =
+                           qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+                seen << input->labelText();
+                input->setTextValue(m_taken + QStringLiteral("_b"));
+                input->accept();
+            }
+        });
+        user.start(20);
+        m_app = MainApp::instance();
+        m_app->setPipeName(m_taken);
+        seen.prepend(m_app->init() ? QStringLiteral("started") : QStringLiteral("ended"));
+        return seen;
     }
-}
 
-void TestMainApp::cleanupTestCase()
-{
-    m_app->shutdown();
-    QVERIFY(AppletInstances::logs == nullptr && AppletInstances::controlBoard == nullptr);
-    MainApp::destroyInstance();
-}
+    QString lastError() const
+    {
+        const auto items = m_app->logs()->entryList()->findItems("Error ", Qt::MatchContains);
+        return items.isEmpty() ? QString() : items.last()->text();
+    }
 
-void TestMainApp::cleanup()
-{
-    m_app->closeBoard();
-    m_app->logs()->clear();
-}
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir::setCurrent(m_dir.path());    // the settings file goes there
+        LocalServer otherProgram(nullptr); // never asked anything
+        QCOMPARE(otherProgram.listen(m_taken), LocalServer::ListenResult::Listening);
+        const QString question(
+            "Pipe is already used by another software\nUse another pipename?(Yes)");
+        const QStringList seen = startUpDialogs(false);
+        QCOMPARE(seen.mid(0, 2), (QStringList{"ended", question}));
+        QVERIFY(seen.value(2).contains(QLatin1String("The program ends")));
+        QVERIFY(m_app->mainWindow() == nullptr);
+        m_app->shutdown();
+        MainApp::destroyInstance();
 
-QString TestMainApp::lastError() const
-{
-    const auto items = m_app->logs()->entryList()->findItems("Error ", Qt::MatchContains);
-    return items.isEmpty() ? QString() : items.last()->text();
-}
-
-void TestMainApp::logEntriesAreColouredAndFilteredByType_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QColor>("color");
-    QTest::newRow("applet error") << -1 << QColor(Qt::red);
-    QTest::newRow("information") << 0 << QColor(Qt::black);
-    QTest::newRow("warning") << 100 << QColor(Qt::magenta);
-    QTest::newRow("received line") << 108 << QColor(Qt::green);
-    QTest::newRow("transmitted line") << 109 << QColor(Qt::blue);
-    QTest::newRow("pipe traffic") << 110 << QColor(Qt::cyan);
-    QTest::newRow("past the colour table") << 500 << QColor(Qt::black);
-}
-
-void TestMainApp::logEntriesAreColouredAndFilteredByType()
-{
-    QFETCH(int, type);
-    QFETCH(QColor, color);
-    Logs logs;
-    logs.setCommLogging(false); // errors only
-    logs.slot_addLog(type, QStringLiteral("quiet"));
-    QCOMPARE(logs.entryList()->count(), type < 0 ? 1 : 0);
-    logs.setCommLogging(true);
-    logs.slot_addLog(type, QStringLiteral("entry"));
-    QListWidgetItem* item = logs.entryList()->item(logs.entryList()->count() - 1);
-    QCOMPARE(item->foreground().color(), color);
-    QVERIFY(item->text().endsWith(QLatin1String(" entry")));
-}
-
-void TestMainApp::logSavesToTheDailyFile()
-{
-    QFile file(m_dir.filePath(QDate::currentDate().toString("yyyyMMdd") + ".log"));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
-    file.close();
-    Logs logs;
-    logs.setLogDirectory(m_dir.path());
-    logs.setCommLogging(false);
-    QVERIFY(logs.setSaving(true));
-    logs.slot_addLog(-1, QStringLiteral("Error SET:Board.x"));
-    logs.slot_addLog(108, QStringLiteral("hidden, so not saved"));
-    logs.setCommLogging(true);
-    logs.slot_addLog(108, QStringLiteral("multi\nline"));
-    logs.setSaving(false);
-    logs.slot_addLog(0, QStringLiteral("after saving"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(file.readAll());
-    const QRegularExpression format("^earlier line\nC\\(-1\\) [\\d:.]{12} ::: Error SET:Board.x \n"
-                                    "C\\(108\\) [\\d:.]{12} ::: multi line \n$");
-    QVERIFY2(format.match(text).hasMatch(), qPrintable(text));
-    logs.setLogDirectory(QStringLiteral("/nonexistent/dir")); // unwritable: refused, reported
-    QVERIFY(!logs.setSaving(true));
-    QCOMPARE(logs.entryList()->item(logs.entryList()->count() - 1)->foreground().color(),
-             QColor(Qt::red));
-}
-
-void TestMainApp::connectActivatesAndCloseOrLinkLossDeactivates()
-{
-    auto activeOnes = [this] {
-        QStringList active;
+        QCOMPARE(startUpDialogs(true), (QStringList{"started", question, "Pipename"}));
+        QVERIFY(otherProgram.isListening()); // the other program keeps its pipe
+        QVERIFY(LocalServer::isNameInUse(m_taken + QStringLiteral("_b")));
+        m_app->start();
+        QVERIFY(m_app->mainWindow()->isVisible());
+        // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
+        QStringList names;
         for (Applet* a : m_app->applets())
-            if (a->isActive() && a->windowAction()->isEnabled())
-                active << a->objectName();
-        return active;
-    };
-    QCOMPARE(activeOnes(), QStringList{"Logs"}); // the log works without a board
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    QCOMPARE(activeOnes().size(), m_app->applets().size());
-    QVERIFY(!m_app->mainWindow()->firmwareLabel()->text().isEmpty());
-    QVERIFY2(AppletInstances::board->container()->isVisible(), "the first connection shows Board");
-    QVERIFY2(!m_app->openBoard(QStringLiteral("mockup")), "a second open is refused");
-    Applet* spi = AppletInstances::spiController;
-    spi->showWindow();
-    m_app->closeBoard();
-    QVERIFY(!m_app->controlBoard()->isConnected());
-    QCOMPARE(activeOnes(), QStringList{"Logs"});
-    QVERIFY(!spi->container()->isVisible());
-    QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    QVERIFY2(spi->container()->isVisible(), "reconnecting brings back the windows that were open");
-
-    // Link loss, as the link reports it: deactivated, and the chip images cleared.
-    QVERIFY(spi->setValue(QStringLiteral("CR2[3:0]"), 5, CallerKey::Internal));
-    emit m_app->controlBoard()->signal_disconnected();
-    QCOMPARE(activeOnes(), QStringList{"Logs"});
-    QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 0u);
-    QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
-}
-
-void TestMainApp::helpWindowOpensFromTheMainWindow()
-{
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    MainWindow* window = m_app->mainWindow();
-    Applet* hb = AppletInstances::hbController;
-    hb->showWindow();
-    window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(hb->container()));
-    QCOMPARE(window->mdiArea()->activeApplet(), hb);
-
-    window->helpAction()->trigger();
-    QList<AppletHelper*> helpers = window->findChildren<AppletHelper*>();
-    QCOMPARE(helpers.size(), 1);
-    AppletHelper* helper = helpers.first();
-    // A window of its own, not a fragment laid over the menu bar.
-    QVERIFY(helper->isWindow());
-    QVERIFY(helper->isVisible());
-    QVERIFY(window->menuBar()->isEnabled());
-    // HB Controller's commands carry no help text; they are listed all the same.
-    QCOMPARE(helper->functionList()->topLevelItemCount(), hb->commands().names().size());
-    window->helpAction()->trigger(); // the same window again
-    QCOMPARE(window->findChildren<AppletHelper*>().size(), 1);
-
-    SimulatedBoard* sim = m_app->controlBoard()->simulatedBoard();
-    sim->clearReceivedLines();
-    QCOMPARE(helper->runLine(QStringLiteral("setPWM2_Freq")),
-             QStringLiteral("setPWM2_Freq -> true"));
-    QCOMPARE(sim->receivedLines(), QStringList{"set PWM1FREQ=20000"});
-
-    // Another applet gets a window of its own.
-    Applet* board = AppletInstances::board;
-    window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(board->container()));
-    window->helpAction()->trigger();
-    helpers = window->findChildren<AppletHelper*>();
-    QCOMPARE(helpers.size(), 2);
-    for (AppletHelper* h : helpers)
-        h->close();
-}
-
-void TestMainApp::scriptingRequestsFailAndAreLogged_data()
-{
-    QTest::addColumn<bool>("connected");
-    QTest::addColumn<QString>("request");
-    QTest::addColumn<QVariant>("args");
-    const auto row = [](bool connected, const char* request, const QVariant& args) {
-        QTest::addRow("%s%s", request, connected ? "" : ", no board")
-            << connected << request << args;
-    };
-    row(false, "set Logs.x", 1);
-    row(false, "get Logs.x", {});
-    row(true, "run Nobody.Clear", {});
-    row(true, "run SpiController.NoSuchCommand", {});
-    row(true, "run Board.setforward1", {}); // names are case-sensitive
-    row(true, "set .x", 1);
-    row(true, "set SpiController.No[3:0]", 9);
-    row(false, "run set_timeout", 0LL);
-    row(false, "run open", "/dev/nonexistent");
-    row(false, "run write", "get VER");
-    row(true, "run write", "get VER\rget VER");
-    row(true, "run reboot", {});
-}
-
-void TestMainApp::scriptingRequestsFailAndAreLogged()
-{
-    QFETCH(bool, connected);
-    QFETCH(QString, request);
-    QFETCH(QVariant, args);
-    if (connected)
-        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    m_app->logs()->clear();
-    const QString verb = request.section(' ', 0, 0), name = request.section(' ', 1);
-    if (verb == "set")
-        QVERIFY(!m_app->set(name, args));
-    else
-        QVERIFY(!(verb == "get" ? m_app->get(name) : m_app->run(name, args)).isValid());
-    const QString logged = verb == "set"   ? "Error SET:" + name
-                           : verb == "get" ? "Error GET " + name
-                                           : "Error RUN:" + name;
-    QVERIFY2(lastError().endsWith(logged), qPrintable(lastError()));
-    QCOMPARE(m_app->controlBoard()->isConnected(), connected);
-}
-
-void TestMainApp::configFiles_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<quint32>>("values"); // loaded values, in file order
-    QTest::addColumn<int>("errorLine");         // refused: the line named in the message
-    QTest::addColumn<QString>("says");
-    const auto row = [](const char* tag, const char* text, QList<quint32> values, int line,
-                        const char* says) {
-        QTest::newRow(tag) << QString(text) << values << line << QString(says);
-    };
-    row("numbers", "CR5A\n{\n0x7FF\n}\nCR10B\n{\n0b101\n}\nCR6A\n{\n0\n}", {0x7FF, 5, 0}, 0, "");
-    row("layout", "\r\n  CR6B \r\n\r\n{\r\n   0x10\r\n\r\n}\r\n\r\n", {16}, 0, "");
-    row("open brace", "CR5A\n0x10\n}\n", {}, 2, "\"{\" expected");
-    row("close brace", "CR5A\n{\n1\nCR5B\n{\n2\n}\n", {}, 4, "\"}\" missing");
-    row("unknown register", "CR5A\n{\n1\n}\nCR11A\n{\n1\n}\n", {}, 5,
-        "unknown register name \"CR11A\"");
-    row("not a number", "CR5A\n{\nabc\n}\n", {}, 3, "\"abc\" is not a number");
-    row("12 bits", "CR5A\n{\n0x800\n}\n", {}, 3, "does not fit in 11 bits");
-    row("empty block", "CR5A\n{\n}\n", {}, 3, "has no value");
-    row("two values", "CR5A\n{\n1\n2\n}\n", {}, 4, "more than one value");
-    row("twice", "CR5A\n{\n1\n}\nCR5A\n{\n2\n}\n", {}, 5, "second time");
-    row("empty file", "", {}, 0, "no configuration register");
-}
-
-void TestMainApp::configFiles()
-{
-    QFETCH(QString, text);
-    QFETCH(QList<quint32>, values);
-    QFETCH(int, errorLine);
-    QFETCH(QString, says);
-    const ConfigLoader::Result r = ConfigLoader::parse(text);
-    QCOMPARE(r.ok, values.size() > 0);
-    QCOMPARE(r.errorLine, errorLine);
-    const QString line = errorLine ? QStringLiteral("Line %1:").arg(errorLine) : QString();
-    QVERIFY2(r.error.contains(says) && r.error.contains(line), qPrintable(r.error));
-    QList<quint32> got; // a refused file hands out no register
-    for (const auto& e : r.entries)
-        got << e.value;
-    QCOMPARE(got, values);
-}
-
-void TestMainApp::loadConfigWritesAllOrNothing()
-{
-    auto write = [this](const char* text) {
-        QFile f(m_dir.filePath(QStringLiteral("c.dorvel")));
-        return f.open(QIODevice::WriteOnly) && f.write(text) > 0 ? f.fileName() : QString();
-    };
-    QString message;
-    QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x12\n}\n"), &message));
-    QCOMPARE(message, "Please connect board before loading configuration registers");
-
-    QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-    m_app->controlBoard()->simulatedBoard()->clearReceivedLines();
-    auto* board = qobject_cast<Board*>(AppletInstances::board);
-    Applet* spi = AppletInstances::spiController;
-    const quint32 key = CallerKey::Internal;
-    board->loadedRegisters = QStringList{QStringLiteral("CR9B")};
-    QVERIFY2(m_app->loadConfig(
-                 write("CR5A\n{\n0x123\n}\nCR5B\n{\n0b10000000101\n}\nCR10A\n{\n7\n}\n"), &message),
-             qPrintable(message));
-    QVERIFY(message.contains(QLatin1String("\"Set User Configuration\"")));
-    QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
-    const QList<std::pair<QString, uint>> expected{{"CR5A", 0x123}, {"CR5B", 0x405}, {"CR10A", 7}};
-    for (const auto& [name, value] : expected) {
-        QCOMPARE(board->getValue("U" + name + "[10:0]", key).toUInt(), value);
-        QCOMPARE(spi->getValue(name + "[10:0]", key).toUInt(), value);
+            names << a->objectName();
+        QCOMPARE(names, (QStringList{"Logs", "Basic", "Board", "HBController", "SpiController",
+                                     "SpiRaw", "WatchDog", "Application"}));
+        QCOMPARE(AppletInstances::board, m_app->applets().at(2));
+        for (int i = 1; i < m_app->applets().size(); ++i) {
+            const QString key = QStringLiteral("Ctrl+%1").arg(i - 1);
+            QVERIFY(m_app->applets().at(i)->windowTitle().startsWith("(" + key + ") "));
+            QCOMPARE(m_app->applets().at(i)->windowAction()->shortcut(), QKeySequence(key));
+        }
     }
-    // Loading only stores: the user sends with the Board window's button.
-    QVERIFY(m_app->controlBoard()->simulatedBoard()->receivedLines().isEmpty());
 
-    // A fault in the second block: the first block is not written either.
-    QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x22\n}\nCR6B\n{\n0x800\n}\n"), &message));
-    QVERIFY2(message.contains(QLatin1String("Line 7")), qPrintable(message));
-    QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
-    QCOMPARE(board->getValue(QStringLiteral("UCR5A[10:0]"), key).toUInt(), 0x123u);
-    QCOMPARE(spi->getValue(QStringLiteral("CR5A[10:0]"), key).toUInt(), 0x123u);
+    void cleanupTestCase()
+    {
+        m_app->shutdown();
+        QVERIFY(AppletInstances::logs == nullptr && AppletInstances::controlBoard == nullptr);
+        MainApp::destroyInstance();
+    }
 
-    // A byte-order mark, as Windows editors write it, is not part of the first name.
-    QVERIFY2(m_app->loadConfig(write("\xEF\xBB\xBF"
-                                     "CR6A\n{\n3\n}\n"),
-                               &message),
-             qPrintable(message));
-    QCOMPARE(board->loadedRegisters, QStringList{"CR6A"});
-}
+    void cleanup()
+    {
+        m_app->closeBoard();
+        m_app->logs()->clear();
+    }
+
+    // Errors show and are saved with the traffic hidden; every kind has its colour.
+    void logShowsSavesAndColoursByType()
+    {
+        QFile file(m_dir.filePath(QDate::currentDate().toString("yyyyMMdd") + ".log"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
+        file.close();
+        Logs logs;
+        const auto colour = [&logs](int row) {
+            return logs.entryList()->item(row)->foreground().color();
+        };
+        logs.setLogDirectory(m_dir.path());
+        logs.setCommLogging(false);
+        QVERIFY(logs.setSaving(true));
+        logs.slot_addLog(-1, QStringLiteral("Error SET:Board.x"));
+        logs.slot_addLog(108, QStringLiteral("hidden, so not saved"));
+        QCOMPARE(logs.entryList()->count(), 1);
+        logs.setCommLogging(true);
+        logs.slot_addLog(108, QStringLiteral("multi\nline"));
+        logs.setSaving(false);
+        logs.slot_addLog(500, QStringLiteral("after saving, past the colour table"));
+        QVERIFY(logs.entryList()->item(1)->text().endsWith(QLatin1String(" multi line")));
+        QCOMPARE(colour(0), QColor(Qt::red));
+        QCOMPARE(colour(1), QColor(Qt::green));
+        QCOMPARE(colour(2), QColor(Qt::black));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QRegularExpression format(
+            "^earlier line\nC\\(-1\\) [\\d:.]{12} ::: Error SET:Board.x \n"
+            "C\\(108\\) [\\d:.]{12} ::: multi line \n$");
+        QVERIFY2(format.match(text).hasMatch(), qPrintable(text));
+        logs.setLogDirectory(QStringLiteral("/nonexistent/dir")); // unwritable: refused, reported
+        QVERIFY(!logs.setSaving(true));
+        QCOMPARE(colour(logs.entryList()->count() - 1), QColor(Qt::red));
+    }
+
+    void connectActivatesAndCloseOrLinkLossDeactivates()
+    {
+        auto activeOnes = [this] {
+            QStringList active;
+            for (Applet* a : m_app->applets())
+                if (a->isActive() && a->windowAction()->isEnabled())
+                    active << a->objectName();
+            return active;
+        };
+        QCOMPARE(activeOnes(), QStringList{"Logs"}); // the log works without a board
+        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        QCOMPARE(activeOnes().size(), m_app->applets().size());
+        QVERIFY(!m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+        QVERIFY2(AppletInstances::board->container()->isVisible(),
+                 "the first connection shows Board");
+        QVERIFY2(!m_app->openBoard(QStringLiteral("mockup")), "a second open is refused");
+        Applet* spi = AppletInstances::spiController;
+        spi->showWindow();
+        m_app->closeBoard();
+        QVERIFY(!m_app->controlBoard()->isConnected());
+        QCOMPARE(activeOnes(), QStringList{"Logs"});
+        QVERIFY(!spi->container()->isVisible());
+        QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        QVERIFY2(spi->container()->isVisible(),
+                 "reconnecting brings back the windows that were open");
+
+        // Link loss, as the link reports it: deactivated, and the chip images cleared.
+        QVERIFY(spi->setValue(QStringLiteral("CR2[3:0]"), 5, CallerKey::Internal));
+        emit m_app->controlBoard()->signal_disconnected();
+        QCOMPARE(activeOnes(), QStringList{"Logs"});
+        QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 0u);
+        QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+    }
+
+    void helpWindowOpensFromTheMainWindow()
+    {
+        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        MainWindow* window = m_app->mainWindow();
+        Applet* hb = AppletInstances::hbController;
+        hb->showWindow();
+        window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(hb->container()));
+        QCOMPARE(window->mdiArea()->activeApplet(), hb);
+
+        window->helpAction()->trigger();
+        QList<AppletHelper*> helpers = window->findChildren<AppletHelper*>();
+        QCOMPARE(helpers.size(), 1);
+        AppletHelper* helper = helpers.first();
+        // A window of its own, not a fragment laid over the menu bar.
+        QVERIFY(helper->isWindow());
+        QVERIFY(helper->isVisible());
+        QVERIFY(window->menuBar()->isEnabled());
+        // HB Controller's commands carry no help text; they are listed all the same.
+        QCOMPARE(helper->functionList()->topLevelItemCount(), hb->commands().names().size());
+        window->helpAction()->trigger(); // the same window again
+        QCOMPARE(window->findChildren<AppletHelper*>().size(), 1);
+
+        SimulatedBoard* sim = m_app->controlBoard()->simulatedBoard();
+        sim->clearReceivedLines();
+        QCOMPARE(helper->runLine(QStringLiteral("setPWM2_Freq")),
+                 QStringLiteral("setPWM2_Freq -> true"));
+        QCOMPARE(sim->receivedLines(), QStringList{"set PWM1FREQ=20000"});
+
+        // Another applet gets a window of its own.
+        Applet* board = AppletInstances::board;
+        window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(board->container()));
+        window->helpAction()->trigger();
+        helpers = window->findChildren<AppletHelper*>();
+        QCOMPARE(helpers.size(), 2);
+        for (AppletHelper* h : helpers)
+            h->close();
+    }
+
+    void scriptingRequestsFailAndAreLogged_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QVariant>("args");
+        const auto row = [](bool connected, const char* request, const QVariant& args) {
+            QTest::addRow("%s%s", request, connected ? "" : ", no board")
+                << connected << request << args;
+        };
+        row(false, "set Logs.x", 1);
+        row(false, "get Logs.x", {});
+        row(true, "run Nobody.Clear", {});
+        row(true, "run SpiController.NoSuchCommand", {});
+        row(true, "run Board.setforward1", {}); // names are case-sensitive
+        row(true, "set .x", 1);
+        row(true, "set SpiController.No[3:0]", 9);
+        row(false, "run set_timeout", 0LL);
+        row(false, "run open", "/dev/nonexistent");
+        row(false, "run write", "get VER");
+        row(true, "run write", "get VER\rget VER");
+        row(true, "run reboot", {});
+    }
+
+    void scriptingRequestsFailAndAreLogged()
+    {
+        QFETCH(bool, connected);
+        QFETCH(QString, request);
+        QFETCH(QVariant, args);
+        if (connected)
+            QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        m_app->logs()->clear();
+        const QString verb = request.section(' ', 0, 0), name = request.section(' ', 1);
+        if (verb == "set")
+            QVERIFY(!m_app->set(name, args));
+        else
+            QVERIFY(!(verb == "get" ? m_app->get(name) : m_app->run(name, args)).isValid());
+        const QString logged = verb == "set"   ? "Error SET:" + name
+                               : verb == "get" ? "Error GET " + name
+                                               : "Error RUN:" + name;
+        QVERIFY2(lastError().endsWith(logged), qPrintable(lastError()));
+        QCOMPARE(m_app->controlBoard()->isConnected(), connected);
+    }
+
+    void configFiles_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<quint32>>("values"); // loaded values, in file order
+        QTest::addColumn<int>("errorLine");         // refused: the line named in the message
+        QTest::addColumn<QString>("says");
+        const auto row = [](const char* tag, const char* text, QList<quint32> values, int line,
+                            const char* says) {
+            QTest::newRow(tag) << QString(text) << values << line << QString(says);
+        };
+        row("numbers", "CR5A\n{\n0x7FF\n}\nCR10B\n{\n0b101\n}\nCR6A\n{\n0\n}", {0x7FF, 5, 0}, 0,
+            "");
+        row("layout", "\r\n  CR6B \r\n\r\n{\r\n   0x10\r\n\r\n}\r\n\r\n", {16}, 0, "");
+        row("open brace", "CR5A\n0x10\n}\n", {}, 2, "\"{\" expected");
+        row("close brace", "CR5A\n{\n1\nCR5B\n{\n2\n}\n", {}, 4, "\"}\" missing");
+        row("unknown register", "CR5A\n{\n1\n}\nCR11A\n{\n1\n}\n", {}, 5,
+            "unknown register name \"CR11A\"");
+        row("not a number", "CR5A\n{\nabc\n}\n", {}, 3, "\"abc\" is not a number");
+        row("12 bits", "CR5A\n{\n0x800\n}\n", {}, 3, "does not fit in 11 bits");
+        row("empty block", "CR5A\n{\n}\n", {}, 3, "has no value");
+        row("two values", "CR5A\n{\n1\n2\n}\n", {}, 4, "more than one value");
+        row("twice", "CR5A\n{\n1\n}\nCR5A\n{\n2\n}\n", {}, 5, "second time");
+        row("empty file", "", {}, 0, "no configuration register");
+    }
+
+    void configFiles()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<quint32>, values);
+        QFETCH(int, errorLine);
+        QFETCH(QString, says);
+        const ConfigLoader::Result r = ConfigLoader::parse(text);
+        QCOMPARE(r.ok, values.size() > 0);
+        QCOMPARE(r.errorLine, errorLine);
+        const QString line = errorLine ? QStringLiteral("Line %1:").arg(errorLine) : QString();
+        QVERIFY2(r.error.contains(says) && r.error.contains(line), qPrintable(r.error));
+        QList<quint32> got; // a refused file hands out no register
+        for (const auto& e : r.entries)
+            got << e.value;
+        QCOMPARE(got, values);
+    }
+
+    void loadConfigWritesAllOrNothing()
+    {
+        auto write = [this](const char* text) {
+            QFile f(m_dir.filePath(QStringLiteral("c.dorvel")));
+            return f.open(QIODevice::WriteOnly) && f.write(text) > 0 ? f.fileName() : QString();
+        };
+        QString message;
+        QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x12\n}\n"), &message));
+        QCOMPARE(message, "Please connect board before loading configuration registers");
+
+        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        m_app->controlBoard()->simulatedBoard()->clearReceivedLines();
+        auto* board = qobject_cast<Board*>(AppletInstances::board);
+        Applet* spi = AppletInstances::spiController;
+        const quint32 key = CallerKey::Internal;
+        board->loadedRegisters = QStringList{QStringLiteral("CR9B")};
+        QVERIFY2(
+            m_app->loadConfig(
+                write("CR5A\n{\n0x123\n}\nCR5B\n{\n0b10000000101\n}\nCR10A\n{\n7\n}\n"), &message),
+            qPrintable(message));
+        QVERIFY(message.contains(QLatin1String("\"Set User Configuration\"")));
+        QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
+        const QList<std::pair<QString, uint>> expected{
+            {"CR5A", 0x123}, {"CR5B", 0x405}, {"CR10A", 7}};
+        for (const auto& [name, value] : expected) {
+            QCOMPARE(board->getValue("U" + name + "[10:0]", key).toUInt(), value);
+            QCOMPARE(spi->getValue(name + "[10:0]", key).toUInt(), value);
+        }
+        // Loading only stores: the user sends with the Board window's button.
+        QVERIFY(m_app->controlBoard()->simulatedBoard()->receivedLines().isEmpty());
+
+        // A fault in the second block: the first block is not written either.
+        QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x22\n}\nCR6B\n{\n0x800\n}\n"), &message));
+        QVERIFY2(message.contains(QLatin1String("Line 7")), qPrintable(message));
+        QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
+        QCOMPARE(board->getValue(QStringLiteral("UCR5A[10:0]"), key).toUInt(), 0x123u);
+        QCOMPARE(spi->getValue(QStringLiteral("CR5A[10:0]"), key).toUInt(), 0x123u);
+
+        // A byte-order mark, as Windows editors write it, is not part of the first name.
+        QVERIFY2(m_app->loadConfig(write("\xEF\xBB\xBF"
+                                         "CR6A\n{\n3\n}\n"),
+                                   &message),
+                 qPrintable(message));
+        QCOMPARE(board->loadedRegisters, QStringList{"CR6A"});
+    }
+};
 
 QTEST_MAIN(TestMainApp)
 #include "tst_mainapp.moc"

@@ -75,8 +75,6 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         const QStringList activation{"set WDen=1", "set WDtime=20"};
         QTest::newRow("activation ignores WDTime") << 750.0 << true << "" << activation;
-        QTest::newRow("20.7 truncated")
-            << 20.7 << true << "setRoutineTime" << QStringList("set WDtime=20");
         QTest::newRow("WDenable, box checked")
             << 20.0 << true << "WDenable" << QStringList("set WDen=1");
         QTest::newRow("WDenable, box clear")
@@ -101,8 +99,6 @@ private slots:
         else
             QCOMPARE(m_wd->runFunction(command, QString()), QVariant(!lines.isEmpty()));
         QCOMPARE(sent(), lines);
-        if (lines.isEmpty()) // the two commands share their help text
-            QCOMPARE(m_wd->functionHelpMap().values(), QStringList(2, "Sets WD repeat period"));
     }
 
     void timeoutBoxWritesCr1_data()
@@ -133,27 +129,13 @@ private slots:
         QCOMPARE(m_wd->getValue("WDTimeout", CallerKey::External).toUInt(), check ? 1u : 0u);
     }
 
-    void registerWritesSwitchBoard_data()
+    // Board switches the service routine off through the register.
+    void routineRegisterSwitchesTheBoard()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<quint32>("key");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("scripted WDdio 1")
-            << "WDdio" << 1 << CallerKey::External << QStringList("set DIO21=1");
-        QTest::newRow("Board clears RoutineEN")
-            << "RoutineEN" << 0 << CallerKey::Internal << QStringList("set WDen=0");
-    }
-    void registerWritesSwitchBoard()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, value);
-        QFETCH(quint32, key);
-        QFETCH(QStringList, lines);
         m_wd->activate();
         m_link.simulatedBoard()->clearReceivedLines();
-        QVERIFY(m_wd->setValue(name, value, key));
-        QCOMPARE(sent(), lines);
+        QVERIFY(m_wd->setValue("RoutineEN", 0, CallerKey::Internal));
+        QCOMPARE(sent(), QStringList("set WDen=0"));
     }
 };
 

@@ -167,335 +167,309 @@ private slots:
         sim()->clearReceivedLines();
     }
 
-    void commandSendsExactFrames_data();
-    void commandSendsExactFrames();
-    void answerDecodesIntoStatusRegister_data();
-    void answerDecodesIntoStatusRegister();
-    void readAllSendsSevenCr0FramesInOneChain();
-    void clearResetsImagesAndHelpMapIsComplete();
-    void registerMapNamesAndTexts();
-    void watchDogAndBoardFollowTheChip();
-    void failedTransferLogsAndKeepsStatus_data();
-    void failedTransferLogsAndKeepsStatus();
-    void failedChainLogsAndEmptiesBuffer();
-    void chainWhoseAnswersStopPartWay();
-    void rawTransferAndClock();
-    void windowWritesAndReadsRegisters();
-};
+    void commandSendsExactFrames_data()
+    {
+        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QVariant>("args");
+        QTest::addColumn<QList<int>>("frames"); // empty: refused
 
-void TestSpiController::commandSendsExactFrames_data()
-{
-    QTest::addColumn<QStringList>("writes");
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QVariant>("args");
-    QTest::addColumn<QList<int>>("frames"); // empty: refused
-
-    const QVariant none = QString();
-    QTest::newRow("WriteCR0 with WD")
-        << QStringList{"WD[]=1", "CR0[HB_EN6]=1"} << "WriteCR0" << none << QList<int>{0x0820};
-    QTest::newRow("WriteCR1") << QStringList{"CR1[DRV_EN]=1", "CR1[WD_CFG]=1", "CR1[HB_MODE2]=1"}
-                              << "WriteCR1" << none << QList<int>{0x1502};
-    QTest::newRow("WriteCR2") << QStringList{"CR2[HB_PWM3]=1"} << "WriteCR2" << none
-                              << QList<int>{0x2004};
-    QTest::newRow("WriteCR3 both halves")
-        << QStringList{"CR3A[PWM1]=1", "CR3A[10]=1", "CR3B[PWM6]=3"} << "WriteCR3" << none
-        << QList<int>{0x3001, 0x3403};
-    QTest::newRow("WriteCR10B sets bit 10") << QStringList{"CR10B[10]=0", "CR10B[VDS6]=7"}
-                                            << "WriteCR10B" << none << QList<int>{0xA780};
-    QTest::newRow("WriteCR7 A then B") << QStringList{"CR7A[T_PC3]=3", "CR7B[T_DLY3]=15"}
-                                       << "WriteCR7" << none << QList<int>{0x7003, 0x7478};
-    QTest::newRow("RequestRead int")
-        << QStringList{"CR0[HB_EN2]=1"} << "RequestRead" << QVariant(3) << QList<int>{0x0582};
-    QTest::newRow("ReadSR0 with WD")
-        << QStringList{"WD[]=1"} << "ReadSR0" << none << QList<int>{0x0C00, 0xD800};
-    // No number selects SR0, as script and help-window runs without a value expect.
-    QTest::newRow("RequestRead without number")
-        << QStringList{"CR0[HB_EN2]=1", "CR0[SOA]=5"} << "RequestRead" << QVariant(QString())
-        << QList<int>{0x0402};
-    for (const char* bad : {"8", "-1", "SR3", "3x"})
-        QTest::newRow(qPrintable(QStringLiteral("RequestRead '%1'").arg(bad)))
-            << QStringList{} << "RequestRead" << QVariant(bad) << QList<int>{};
-}
-
-void TestSpiController::commandSendsExactFrames()
-{
-    QFETCH(QStringList, writes);
-    QFETCH(QString, command);
-    QFETCH(QVariant, args);
-    QFETCH(QList<int>, frames);
-
-    for (const QString& w : writes)
-        QVERIFY(write(w.section(QLatin1Char('='), 0, 0), w.section(QLatin1Char('='), 1).toUInt()));
-    QSignalSpy log(spi.get(), &Applet::signal_log);
-    QCOMPARE(spi->runFunction(command, args), QVariant(!frames.isEmpty()));
-    QCOMPARE(this->frames(), frames);
-    QCOMPARE(log.size(), frames.isEmpty() ? 1 : 0);
-    // Each frame travels as a set with "02" and four hex digits, then a get for the answer.
-    const QStringList lines = sim()->receivedLines();
-    for (int i = 0; i < frames.size(); ++i) {
-        const QString hex = QStringLiteral("%1").arg(frames.at(i), 4, 16, QChar('0')).toUpper();
-        QCOMPARE(lines.value(2 * i), QStringLiteral("set SPI0CS0DATA=02") + hex);
-        QCOMPARE(lines.value(2 * i + 1), QStringLiteral("get SPI0CS0DATA"));
+        const QVariant none = QString();
+        QTest::newRow("WriteCR0 with WD")
+            << QStringList{"WD[]=1", "CR0[HB_EN6]=1"} << "WriteCR0" << none << QList<int>{0x0820};
+        QTest::newRow("WriteCR1") << QStringList{"CR1[DRV_EN]=1", "CR1[WD_CFG]=1",
+                                                 "CR1[HB_MODE2]=1"}
+                                  << "WriteCR1" << none << QList<int>{0x1502};
+        QTest::newRow("WriteCR3 both halves")
+            << QStringList{"CR3A[PWM1]=1", "CR3A[10]=1", "CR3B[PWM6]=3"} << "WriteCR3" << none
+            << QList<int>{0x3001, 0x3403};
+        QTest::newRow("WriteCR10B sets bit 10") << QStringList{"CR10B[10]=0", "CR10B[VDS6]=7"}
+                                                << "WriteCR10B" << none << QList<int>{0xA780};
+        QTest::newRow("RequestRead int")
+            << QStringList{"CR0[HB_EN2]=1"} << "RequestRead" << QVariant(3) << QList<int>{0x0582};
+        QTest::newRow("ReadSR0 with WD")
+            << QStringList{"WD[]=1"} << "ReadSR0" << none << QList<int>{0x0C00, 0xD800};
+        // No number selects SR0, as script and help-window runs without a value expect.
+        QTest::newRow("RequestRead without number")
+            << QStringList{"CR0[HB_EN2]=1", "CR0[SOA]=5"} << "RequestRead" << QVariant(QString())
+            << QList<int>{0x0402};
+        for (const char* bad : {"8", "-1", "SR3", "3x"})
+            QTest::newRow(qPrintable(QStringLiteral("RequestRead '%1'").arg(bad)))
+                << QStringList{} << "RequestRead" << QVariant(bad) << QList<int>{};
     }
-}
 
-void TestSpiController::answerDecodesIntoStatusRegister_data()
-{
-    QTest::addColumn<int>("number");
-    QTest::addColumn<int>("bits");
-    QTest::newRow("SR0") << 0 << 0x801;
-    QTest::newRow("SR1") << 1 << 0x555;
-    QTest::newRow("SR3") << 3 << 0xFFF;
-    QTest::newRow("SR4") << 4 << 0x800;
-    QTest::newRow("SR5") << 5 << 0x03F;
-    QTest::newRow("SR7") << 7 << 0x123;
-    QTest::newRow("address 2: no status image") << 2 << 0x321;
-}
+    void commandSendsExactFrames()
+    {
+        QFETCH(QStringList, writes);
+        QFETCH(QString, command);
+        QFETCH(QVariant, args);
+        QFETCH(QList<int>, frames);
 
-void TestSpiController::answerDecodesIntoStatusRegister()
-{
-    QFETCH(int, number);
-    QFETCH(int, bits);
-    const QString name = QStringLiteral("SR%1").arg(number);
-    for (const QString& sr : StatusNames)
-        spi->registerByName(sr)->setField(sr + QStringLiteral("[]"), 0x2AA);
-    // The frame that selects the register is answered with SR0, the next one with the register.
-    sim()->setStatusRegister(0, 0x2AA);
-    sim()->setStatusRegister(number, quint16(bits));
-    sim()->setVariable(QStringLiteral("DIO25"), QStringLiteral("1")); // normal mode
-    QVERIFY(spi->runFunction(QStringLiteral("RequestRead"), number).toBool());
-    QVERIFY(spi->runFunction(QStringLiteral("WriteCR2"), QString()).toBool());
-
-    QCOMPARE(field(QStringLiteral("ADDR[]")), unsigned(number));
-    QCOMPARE(field(QStringLiteral("DATA[]")), unsigned(bits));
-    QCOMPARE(field(QStringLiteral("NM[]")), 1u);
-    for (const QString& sr : StatusNames)
-        QCOMPARE(field(sr + QStringLiteral("[]")), sr == name ? unsigned(bits) : 0x2AAu);
-}
-
-void TestSpiController::readAllSendsSevenCr0FramesInOneChain()
-{
-    write(QStringLiteral("CR0[HB_EN1]"), 1);
-    write(QStringLiteral("CR0[SOA_MODE]"), 1);
-    const QMap<int, int> status = {{0, 0x201}, {1, 0x111}, {3, 0x333},
-                                   {4, 0x444}, {5, 0x015}, {7, 0x777}};
-    for (auto it = status.cbegin(); it != status.cend(); ++it)
-        sim()->setStatusRegister(it.key(), quint16(it.value()));
-    QSignalSpy log(spi.get(), &Applet::signal_log);
-    QVERIFY(spi->runFunction(QStringLiteral("ReadAll"), QString()).toBool());
-
-    QList<int> expected;
-    QStringList items;
-    for (int soa : {0, 1, 3, 4, 5, 7, 0}) {
-        expected << (0x401 | (soa << 7));
-        items
-            << QStringLiteral("SPI0CS0DATA=02%1").arg(expected.last(), 4, 16, QChar('0')).toUpper();
+        for (const QString& w : writes)
+            QVERIFY(
+                write(w.section(QLatin1Char('='), 0, 0), w.section(QLatin1Char('='), 1).toUInt()));
+        QSignalSpy log(spi.get(), &Applet::signal_log);
+        QCOMPARE(spi->runFunction(command, args), QVariant(!frames.isEmpty()));
+        QCOMPARE(this->frames(), frames);
+        QCOMPARE(log.size(), frames.isEmpty() ? 1 : 0);
+        // Each frame travels as a set with "02" and four hex digits, then a get for the answer.
+        const QStringList lines = sim()->receivedLines();
+        for (int i = 0; i < frames.size(); ++i) {
+            const QString hex = QStringLiteral("%1").arg(frames.at(i), 4, 16, QChar('0')).toUpper();
+            QCOMPARE(lines.value(2 * i), QStringLiteral("set SPI0CS0DATA=02") + hex);
+            QCOMPARE(lines.value(2 * i + 1), QStringLiteral("get SPI0CS0DATA"));
+        }
     }
-    QCOMPARE(frames(), expected);
-    const QStringList lines = sim()->receivedLines();
-    QCOMPARE(lines.size(), 8);
-    QCOMPARE(lines.first(), QStringLiteral("set ") + items.join(QLatin1Char(' ')));
-    QCOMPARE(lines.count(QStringLiteral("get SPI0CS0DATA")), 7);
-    // Each answer carries the register the frame before it selected: all six refreshed.
-    for (auto it = status.cbegin(); it != status.cend(); ++it)
-        QCOMPARE(field(QStringLiteral("SR%1[]").arg(it.key())), unsigned(it.value()));
-    QCOMPARE(spi->chainLength(), 0);
-    QVERIFY(log.isEmpty());
-}
 
-void TestSpiController::clearResetsImagesAndHelpMapIsComplete()
-{
-    const QStringList all = spi->parameterNames();
-    for (const QString& name : all)
-        spi->registerByName(name)->setField(name + QStringLiteral("[0]"), 1);
-    QVERIFY(spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
-    const QMap<QString, unsigned> cleared = {{"CR0", 0},     {"CR1", 0}, {"CR2", 0},  {"CR3A", 0},
-                                             {"CR3B", 1024}, {"CR4", 0}, {"CR12", 0}, {"CR14", 0},
-                                             {"SR1", 0},     {"SR3", 0}, {"SR4", 0},  {"SR5", 0}};
-    for (const QString& name : all) {
-        const unsigned value = field(name + QStringLiteral("[]"));
-        QVERIFY2(cleared.contains(name) ? value == cleared.value(name) : (value & 1),
-                 qPrintable(name));
+    void answerDecodesIntoStatusRegister_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<int>("bits");
+        // Which register each address fills is ReadAll's test; these carry bit 11.
+        QTest::newRow("SR0") << 0 << 0x801;
+        QTest::newRow("SR3") << 3 << 0xFFF;
+        QTest::newRow("address 2: no status image") << 2 << 0x321;
     }
-    // After a disconnect the applet is inactive: its boxes still follow "Clear".
-    spi->registerByName(QStringLiteral("CR0"))->setField(QStringLiteral("CR0[0]"), 1);
-    spi->slot_updateAllControls();
-    spi->deactivate();
-    QVERIFY(spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
-    QVERIFY(!child<CustomControls::CheckBox>("cbCR0_0")->isChecked());
-    spi->activate();
-    spi->functionHelpMap().clear();
-    QCOMPARE(spi->runFunction(QString(), QString()), QVariant(false));
-    QCOMPARE(spi->runFunction(QStringLiteral("writecr0"), QString()), QVariant(false));
-    QCOMPARE(spi->functionHelpMap().size(), 9 + 18 + 6);
-    QVERIFY(sim()->receivedLines().isEmpty());
-}
 
-void TestSpiController::registerMapNamesAndTexts()
-{
-    QCOMPARE(CR1.fieldInfo(QStringLiteral("CR1[WD_CFG]")).description,
-             QStringLiteral("Watchdog timeout 25ms/500ms"));
-    // CR2's bits 10..7 hold no field: no name reaches them, and they go out as 0.
-    for (const char* name : {"CR2[D7]", "CR2[D10]", "CR2[10:7]", "CR2[7]"})
-        QVERIFY2(!spi->setValue(QLatin1String(name), 1, CallerKey::Internal), name);
-    QVERIFY(spi->setValue(QStringLiteral("CR2[D06]"), 1, CallerKey::Internal));
-    QCOMPARE(field(QStringLiteral("CR2[]")), 0x40u);
-    // The configuration halves come from one layout: HB6's fields sit where HB1's do.
-    QCOMPARE(CR10A.fieldInfo(QStringLiteral("CR10A[9:8]")).name, QStringLiteral("BLANK6"));
-    QCOMPARE(CR10B.fieldInfo(QStringLiteral("CR10B[6:3]")).name, QStringLiteral("T_DLY6"));
-    QCOMPARE(CR5A.fieldInfo(QStringLiteral("CR5A[4:2]")).name, QStringLiteral("I_PCR1"));
-}
+    void answerDecodesIntoStatusRegister()
+    {
+        QFETCH(int, number);
+        QFETCH(int, bits);
+        const QString name = QStringLiteral("SR%1").arg(number);
+        for (const QString& sr : StatusNames)
+            spi->registerByName(sr)->setField(sr + QStringLiteral("[]"), 0x2AA);
+        // The frame that selects the register is answered with SR0, the next one with the register.
+        sim()->setStatusRegister(0, 0x2AA);
+        sim()->setStatusRegister(number, quint16(bits));
+        sim()->setVariable(QStringLiteral("DIO25"), QStringLiteral("1")); // normal mode
+        QVERIFY(spi->runFunction(QStringLiteral("RequestRead"), number).toBool());
+        QVERIFY(spi->runFunction(QStringLiteral("WriteCR2"), QString()).toBool());
 
-void TestSpiController::watchDogAndBoardFollowTheChip()
-{
-    RecordingApplet boardApplet;
-    RecordingApplet watchDog;
-    AppletInstances::board = &boardApplet;
-    AppletInstances::watchDog = &watchDog;
-    write(QStringLiteral("CR1[WD_CFG]"), 1);
-    QVERIFY(spi->runFunction(QStringLiteral("WriteCR1"), QString()).toBool());
-    write(QStringLiteral("CR0[HB_EN1]"), 1);
+        QCOMPARE(field(QStringLiteral("ADDR[]")), unsigned(number));
+        QCOMPARE(field(QStringLiteral("DATA[]")), unsigned(bits));
+        QCOMPARE(field(QStringLiteral("NM[]")), 1u);
+        for (const QString& sr : StatusNames)
+            QCOMPARE(field(sr + QStringLiteral("[]")), sr == name ? unsigned(bits) : 0x2AAu);
+    }
 
-    // The "registers cleared" box, set by a decoded answer: ignored on the simulated board.
-    auto* rcf = child<CustomControls::CheckBox>("cbSR0_10");
-    SR0.setField(QStringLiteral("SR0[RCF]"), 1);
-    const bool shown = rcf->isChecked();
-    SR0.setField(QStringLiteral("SR0[RCF]"), 0);
-    const QStringList onSimulated = boardApplet.calls;
-    ControlBoard real; // not connected, and not the simulated one
-    AppletInstances::controlBoard = &real;
-    SR0.setField(QStringLiteral("SR0[RCF]"), 1);
-    AppletInstances::controlBoard = &board;
-    AppletInstances::board = nullptr;
-    AppletInstances::watchDog = nullptr;
+    void readAllSendsSevenCr0FramesInOneChain()
+    {
+        write(QStringLiteral("CR0[HB_EN1]"), 1);
+        write(QStringLiteral("CR0[SOA_MODE]"), 1);
+        const QMap<int, int> status = {{0, 0x201}, {1, 0x111}, {3, 0x333},
+                                       {4, 0x444}, {5, 0x015}, {7, 0x777}};
+        for (auto it = status.cbegin(); it != status.cend(); ++it)
+            sim()->setStatusRegister(it.key(), quint16(it.value()));
+        QSignalSpy log(spi.get(), &Applet::signal_log);
+        QVERIFY(spi->runFunction(QStringLiteral("ReadAll"), QString()).toBool());
 
-    QVERIFY(shown && onSimulated.isEmpty());
-    QCOMPARE(boardApplet.calls, QStringList{"run:setUserConf"});
-    QCOMPARE(field(QStringLiteral("CR0[]")), 0u);
-    // Cleared before the watchdog hears of it: CR1 bit 8 is now 0.
-    QCOMPARE(watchDog.calls, (QStringList{"set:WDTimeout=1", "set:WDTimeout=0"}));
-}
+        QList<int> expected;
+        QStringList items;
+        for (int soa : {0, 1, 3, 4, 5, 7, 0}) {
+            expected << (0x401 | (soa << 7));
+            items << QStringLiteral("SPI0CS0DATA=02%1")
+                         .arg(expected.last(), 4, 16, QChar('0'))
+                         .toUpper();
+        }
+        QCOMPARE(frames(), expected);
+        const QStringList lines = sim()->receivedLines();
+        QCOMPARE(lines.size(), 8);
+        QCOMPARE(lines.first(), QStringLiteral("set ") + items.join(QLatin1Char(' ')));
+        QCOMPARE(lines.count(QStringLiteral("get SPI0CS0DATA")), 7);
+        // Each answer carries the register the frame before it selected: all six refreshed.
+        for (auto it = status.cbegin(); it != status.cend(); ++it)
+            QCOMPARE(field(QStringLiteral("SR%1[]").arg(it.key())), unsigned(it.value()));
+        QCOMPARE(spi->chainLength(), 0);
+        QVERIFY(log.isEmpty());
+    }
 
-void TestSpiController::failedTransferLogsAndKeepsStatus_data()
-{
-    QTest::addColumn<QStringList>("answers"); // script board answers; "no link": none at all
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<QStringList>("log");
+    void clearResetsImages()
+    {
+        const QStringList all = spi->parameterNames();
+        for (const QString& name : all)
+            spi->registerByName(name)->setField(name + QStringLiteral("[0]"), 1);
+        QVERIFY(spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
+        const QMap<QString, unsigned> cleared = {
+            {"CR0", 0},  {"CR1", 0},  {"CR2", 0}, {"CR3A", 0}, {"CR3B", 1024}, {"CR4", 0},
+            {"CR12", 0}, {"CR14", 0}, {"SR1", 0}, {"SR3", 0},  {"SR4", 0},     {"SR5", 0}};
+        for (const QString& name : all) {
+            const unsigned value = field(name + QStringLiteral("[]"));
+            QVERIFY2(cleared.contains(name) ? value == cleared.value(name) : (value & 1),
+                     qPrintable(name));
+        }
+        // After a disconnect the applet is inactive: its boxes still follow "Clear".
+        spi->registerByName(QStringLiteral("CR0"))->setField(QStringLiteral("CR0[0]"), 1);
+        spi->slot_updateAllControls();
+        spi->deactivate();
+        QVERIFY(spi->runFunction(QStringLiteral("Clear"), QString()).toBool());
+        QVERIFY(!child<CustomControls::CheckBox>("cbCR0_0")->isChecked());
+        spi->activate();
+        QVERIFY(sim()->receivedLines().isEmpty());
+    }
 
-    QTest::newRow("no link") << QStringList{"no link"} << "WriteCR0" << false
-                             << QStringList{WriteError};
-    QTest::newRow("pair write reports nothing but logs both")
-        << QStringList{"no link"} << "WriteCR6" << true << QStringList{WriteError, WriteError};
-    for (const char* bad : {"SPI0CS0DATA=12G4", "SPI0CS0DATA=123", "SPI0CS0DATA=12345", "err",
-                            "<none>", "SPI0CS0SPEED=1234"})
-        QTest::newRow(bad) << QStringList{bad} << "WriteCR0" << false << QStringList{WriteError};
-    QTest::newRow("poll answer bad") << QStringList{"SPI0CS0DATA=51A5", "SPI0CS0DATA=zzzz"}
-                                     << "ReadSR1" << false << QStringList{ReadError};
-}
+    void registerMapNamesAndTexts()
+    {
+        QCOMPARE(CR1.fieldInfo(QStringLiteral("CR1[WD_CFG]")).description,
+                 QStringLiteral("Watchdog timeout 25ms/500ms"));
+        // CR2's bits 10..7 hold no field: no name reaches them, and they go out as 0.
+        for (const char* name : {"CR2[D7]", "CR2[D10]", "CR2[10:7]", "CR2[7]"})
+            QVERIFY2(!spi->setValue(QLatin1String(name), 1, CallerKey::Internal), name);
+        QVERIFY(spi->setValue(QStringLiteral("CR2[D06]"), 1, CallerKey::Internal));
+        QCOMPARE(field(QStringLiteral("CR2[]")), 0x40u);
+        // The configuration halves come from one layout: HB6's fields sit where HB1's do.
+        QCOMPARE(CR10A.fieldInfo(QStringLiteral("CR10A[9:8]")).name, QStringLiteral("BLANK6"));
+        QCOMPARE(CR10B.fieldInfo(QStringLiteral("CR10B[6:3]")).name, QStringLiteral("T_DLY6"));
+        QCOMPARE(CR5A.fieldInfo(QStringLiteral("CR5A[4:2]")).name, QStringLiteral("I_PCR1"));
+    }
 
-void TestSpiController::failedTransferLogsAndKeepsStatus()
-{
-    QFETCH(QStringList, answers);
-    QFETCH(QString, command);
-    QFETCH(bool, result);
-    QFETCH(QStringList, log);
+    void watchDogAndBoardFollowTheChip()
+    {
+        RecordingApplet boardApplet;
+        RecordingApplet watchDog;
+        AppletInstances::board = &boardApplet;
+        AppletInstances::watchDog = &watchDog;
+        write(QStringLiteral("CR1[WD_CFG]"), 1);
+        QVERIFY(spi->runFunction(QStringLiteral("WriteCR1"), QString()).toBool());
+        write(QStringLiteral("CR0[HB_EN1]"), 1);
 
-    mark();
-    if (answers.first() == QLatin1String("no link"))
+        // The "registers cleared" box, set by a decoded answer: ignored on the simulated board.
+        auto* rcf = child<CustomControls::CheckBox>("cbSR0_10");
+        SR0.setField(QStringLiteral("SR0[RCF]"), 1);
+        const bool shown = rcf->isChecked();
+        SR0.setField(QStringLiteral("SR0[RCF]"), 0);
+        const QStringList onSimulated = boardApplet.calls;
+        ControlBoard real; // not connected, and not the simulated one
+        AppletInstances::controlBoard = &real;
+        SR0.setField(QStringLiteral("SR0[RCF]"), 1);
+        AppletInstances::controlBoard = &board;
+        AppletInstances::board = nullptr;
+        AppletInstances::watchDog = nullptr;
+
+        QVERIFY(shown && onSimulated.isEmpty());
+        QCOMPARE(boardApplet.calls, QStringList{"run:setUserConf"});
+        QCOMPARE(field(QStringLiteral("CR0[]")), 0u);
+        // Cleared before the watchdog hears of it: CR1 bit 8 is now 0.
+        QCOMPARE(watchDog.calls, (QStringList{"set:WDTimeout=1", "set:WDTimeout=0"}));
+    }
+
+    void failedTransferLogsAndKeepsStatus_data()
+    {
+        QTest::addColumn<QStringList>("answers"); // script board answers; "no link": none at all
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QStringList>("log");
+
+        QTest::newRow("no link") << QStringList{"no link"} << "WriteCR0" << false
+                                 << QStringList{WriteError};
+        QTest::newRow("pair write reports nothing but logs both")
+            << QStringList{"no link"} << "WriteCR6" << true << QStringList{WriteError, WriteError};
+        for (const char* bad : {"SPI0CS0DATA=12G4", "SPI0CS0DATA=123", "SPI0CS0DATA=12345", "err",
+                                "<none>", "SPI0CS0SPEED=1234"})
+            QTest::newRow(bad) << QStringList{bad} << "WriteCR0" << false
+                               << QStringList{WriteError};
+        QTest::newRow("poll answer bad") << QStringList{"SPI0CS0DATA=51A5", "SPI0CS0DATA=zzzz"}
+                                         << "ReadSR1" << false << QStringList{ReadError};
+    }
+
+    void failedTransferLogsAndKeepsStatus()
+    {
+        QFETCH(QStringList, answers);
+        QFETCH(QString, command);
+        QFETCH(bool, result);
+        QFETCH(QStringList, log);
+
+        mark();
+        if (answers.first() == QLatin1String("no link"))
+            AppletInstances::controlBoard = nullptr;
+        else if (!useScript(answers))
+            QSKIP("python3 is needed for the script board");
+        QSignalSpy spy(spi.get(), &Applet::signal_log);
+        const QVariant out = spi->runFunction(command, QString());
+        quint16 frame = 0x7777;
+        const bool rawOk = answers.size() == 1 && useScript(answers) && raw->transfer(1, &frame);
+        AppletInstances::controlBoard = &board;
+
+        QCOMPARE(out, QVariant(result));
+        QCOMPARE(logTexts(spy), log);
+        QVERIFY(marked());
+        QVERIFY(!rawOk);
+        QCOMPARE(frame, quint16(0x7777));
+    }
+
+    void failedChainLogsAndKeepsWhatArrived()
+    {
+        mark();
         AppletInstances::controlBoard = nullptr;
-    else if (!useScript(answers))
-        QSKIP("python3 is needed for the script board");
-    QSignalSpy spy(spi.get(), &Applet::signal_log);
-    const QVariant out = spi->runFunction(command, QString());
-    quint16 frame = 0x7777;
-    const bool rawOk = answers.size() == 1 && useScript(answers) && raw->transfer(1, &frame);
-    AppletInstances::controlBoard = &board;
+        QSignalSpy log(spi.get(), &Applet::signal_log);
+        QCOMPARE(spi->runFunction(QStringLiteral("ReadAll"), QString()), QVariant(false));
+        AppletInstances::controlBoard = &board;
+        QCOMPARE(logTexts(log), QStringList{"-1 SpiController:Chain spi register write error"});
+        QCOMPARE(spi->chainLength(), 0);
+        QVERIFY(marked());
+        // The next chain carries only its own frames, bits 10:0 of the data.
+        spi->addToChain(5, 0x522 | 0xF800);
+        QVERIFY(spi->sendChain());
+        QCOMPARE(frames(), QList<int>{0x5522});
 
-    QCOMPARE(out, QVariant(result));
-    QCOMPARE(logTexts(spy), log);
-    QVERIFY(marked());
-    QVERIFY(!rawOk);
-    QCOMPARE(frame, quint16(0x7777));
-}
+        // Answers for the first three of seven frames, then a malformed one.
+        if (!useScript(
+                {"SPI0CS0DATA=1001", "SPI0CS0DATA=2111", "SPI0CS0DATA=6333", "SPI0CS0DATA=x"}))
+            QSKIP("python3 is needed for the script board");
+        log.clear();
+        const QVariant out = spi->runFunction(QStringLiteral("ReadAll"), QString());
+        AppletInstances::controlBoard = &board;
+        QCOMPARE(out, QVariant(false));
+        QCOMPARE(logTexts(log), QStringList{"-1 SpiController:Chain spi register read error"});
+        QCOMPARE(spi->chainLength(), 0);
+        // What did arrive is kept, the rest left as it was.
+        QCOMPARE(field(QStringLiteral("SR0[]")), 0x001u);
+        QCOMPARE(field(QStringLiteral("SR1[]")), 0x111u);
+        QCOMPARE(field(QStringLiteral("SR3[]")), 0x333u);
+        QCOMPARE(field(QStringLiteral("SR7[]")), 0x1A5u);
+    }
 
-void TestSpiController::failedChainLogsAndEmptiesBuffer()
-{
-    mark();
-    AppletInstances::controlBoard = nullptr;
-    QSignalSpy spy(spi.get(), &Applet::signal_log);
-    QCOMPARE(spi->runFunction(QStringLiteral("ReadAll"), QString()), QVariant(false));
-    AppletInstances::controlBoard = &board;
-    QCOMPARE(logTexts(spy), QStringList{"-1 SpiController:Chain spi register write error"});
-    QCOMPARE(spi->chainLength(), 0);
-    QVERIFY(marked());
+    void rawTransferAndClock()
+    {
+        sim()->setStatusRegister(0, 0x123);
+        QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), QStringLiteral(" 0x2004 ")),
+                 QVariant(true));
+        QCOMPARE(raw->findChild<QLineEdit*>(QStringLiteral("leRxFrame"))->text(),
+                 QStringLiteral("0123"));
+        QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), QStringLiteral("12345")),
+                 QVariant(false));
+        QCOMPARE(frames(), QList<int>{0x2004});
 
-    // The next chain carries only its own frames, bits 10:0 of the data.
-    spi->addToChain(5, 0x522 | 0xF800);
-    QVERIFY(spi->sendChain());
-    QCOMPARE(frames(), QList<int>{0x5522});
-}
+        raw->deactivate();
+        sim()->clearReceivedLines();
+        QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 500000, CallerKey::External));
+        QVERIFY(sim()->receivedLines().isEmpty()); // inactive: the change stays in the model
+        raw->activate();
+        QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 2000000, CallerKey::External));
+        QVERIFY(!raw->setValue(QStringLiteral("SPIFreq"), 0, CallerKey::External));
+        QVERIFY(!raw->setValue(QStringLiteral("SPIFreq"), 50000000, CallerKey::External));
+        QCOMPARE(raw->variableByName(QStringLiteral("SPIFreq"))->value(), 2000000.0);
+        QCOMPARE(sim()->receivedLines(), QStringList{"set SPI0CS0SPEED=2000000"});
+    }
 
-void TestSpiController::chainWhoseAnswersStopPartWay()
-{
-    mark();
-    // Answers for the first three of seven frames, then a malformed one.
-    if (!useScript({"SPI0CS0DATA=1001", "SPI0CS0DATA=2111", "SPI0CS0DATA=6333", "SPI0CS0DATA=x"}))
-        QSKIP("python3 is needed for the script board");
-    QSignalSpy log(spi.get(), &Applet::signal_log);
-    const QVariant out = spi->runFunction(QStringLiteral("ReadAll"), QString());
-    const int left = spi->chainLength();
-    AppletInstances::controlBoard = &board;
-    QCOMPARE(out, QVariant(false));
-    QCOMPARE(logTexts(log), QStringList{"-1 SpiController:Chain spi register read error"});
-    QCOMPARE(left, 0);
-    // What did arrive is kept, the rest left as it was.
-    QCOMPARE(field(QStringLiteral("SR0[]")), 0x001u);
-    QCOMPARE(field(QStringLiteral("SR1[]")), 0x111u);
-    QCOMPARE(field(QStringLiteral("SR3[]")), 0x333u);
-    QCOMPARE(field(QStringLiteral("SR7[]")), 0x1A5u);
-}
+    void windowWritesAndReadsRegisters()
+    {
+        auto* box = child<CustomControls::CheckBox>("cbCR0_0");
+        QVERIFY(box && !box->isChecked());
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(sim()->chipFrames().isEmpty()); // a field edit alone sends nothing
+        QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR0"),
+                          Qt::LeftButton);
+        QCOMPARE(sim()->chipRegister(0), quint16(0x0001));
 
-void TestSpiController::rawTransferAndClock()
-{
-    sim()->setStatusRegister(0, 0x123);
-    QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), QStringLiteral(" 0x2004 ")),
-             QVariant(true));
-    QCOMPARE(raw->findChild<QLineEdit*>(QStringLiteral("leRxFrame"))->text(),
-             QStringLiteral("0123"));
-    QCOMPARE(raw->runFunction(QStringLiteral("Transfer"), QStringLiteral("12345")),
-             QVariant(false));
-    QCOMPARE(frames(), QList<int>{0x2004});
-
-    raw->deactivate();
-    sim()->clearReceivedLines();
-    QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 500000, CallerKey::External));
-    QVERIFY(sim()->receivedLines().isEmpty()); // inactive: the change stays in the model
-    raw->activate();
-    QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 2000000, CallerKey::External));
-    QVERIFY(!raw->setValue(QStringLiteral("SPIFreq"), 0, CallerKey::External));
-    QVERIFY(!raw->setValue(QStringLiteral("SPIFreq"), 50000000, CallerKey::External));
-    QCOMPARE(raw->variableByName(QStringLiteral("SPIFreq"))->value(), 2000000.0);
-    QCOMPARE(sim()->receivedLines(), QStringList{"set SPI0CS0SPEED=2000000"});
-}
-
-void TestSpiController::windowWritesAndReadsRegisters()
-{
-    auto* box = child<CustomControls::CheckBox>("cbCR0_0");
-    QVERIFY(box && !box->isChecked());
-    QTest::mouseClick(box, Qt::LeftButton);
-    QVERIFY(sim()->chipFrames().isEmpty()); // a field edit alone sends nothing
-    QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR0"),
-                      Qt::LeftButton);
-    QCOMPARE(sim()->chipRegister(0), quint16(0x0001));
-
-    sim()->setStatusRegister(3, 0x801);
-    QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_ReadSR3"), Qt::LeftButton);
-    QCOMPARE(frames().mid(1), (QList<int>{0x0581, 0xD000}));
-    auto* high6 = child<CustomControls::CheckBox>("cbSR3_11");
-    QVERIFY(high6->isChecked() && !high6->isWritable());
-    QVERIFY(!child<CustomControls::CheckBox>("cbSR3_1")->isChecked());
-}
+        sim()->setStatusRegister(3, 0x801);
+        QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_ReadSR3"),
+                          Qt::LeftButton);
+        QCOMPARE(frames().mid(1), (QList<int>{0x0581, 0xD000}));
+        auto* high6 = child<CustomControls::CheckBox>("cbSR3_11");
+        QVERIFY(high6->isChecked() && !high6->isWritable());
+        QVERIFY(!child<CustomControls::CheckBox>("cbSR3_1")->isChecked());
+    }
+};
 
 QTEST_MAIN(TestSpiController)
 #include "tst_spicontroller.moc"
