@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once plainly, once under
-# AddressSanitizer+UBSan, the link tests under ThreadSanitizer, and the fuzzers briefly.
+# AddressSanitizer+UBSan, the link tests under ThreadSanitizer, and the fuzzers briefly
+# (the register definitions, pipe requests, configuration files and received lines).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -30,4 +31,5 @@ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRMX_F
   -DRMX_BUILD_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
 # Only the fuzz targets: the rest of the program is not built with clang here.
 cmake --build "$root/build-fuzz" -j "$jobs" --target rmx_fuzzers
-ctest --test-dir "$root/build-fuzz" --output-on-failure -L fuzz
+# Each fuzzer runs briefly (see rmx_add_fuzzer), side by side.
+ctest --test-dir "$root/build-fuzz" --output-on-failure -L fuzz -j "$jobs"

@@ -242,15 +242,24 @@ QString Applet::descriptorFor(const QString& bindName, const QString& name, cons
     return name;
 }
 
+// A name is taken only as a control binding writes it: "PWM1_DUTY", "FSM" (bit 0),
+// "CR0[]", "CR5A[9:8]", "DIO[EN]". Splitting alone would also read "CR2(3:0)", "CR2[3:0"
+// or "PWM1_DUTY.junk" as names; those name nothing, nor does a field the register lacks.
 bool Applet::parseParameter(const QString& text, QString* name, QString* descriptor) const
 {
+    const QString written = text.trimmed();
     QString field;
-    if (!UniversalControl::parseName(text.trimmed(), name, &field))
+    if (!UniversalControl::parseName(written, name, &field))
         return false;
-    if (!m_parameters.contains(*name))
+    const auto it = m_parameters.constFind(*name);
+    if (it == m_parameters.constEnd())
         return false;
-    *descriptor = descriptorFor(text, *name, field);
-    return true;
+    *descriptor = descriptorFor(written, *name, field);
+    if (*descriptor != written)
+        return false;
+    if (it->var)
+        return *descriptor == *name; // a variable has no fields
+    return it->reg && it->reg->fieldInfo(*descriptor).valid;
 }
 
 void Applet::bindControl(UniversalControl* control)

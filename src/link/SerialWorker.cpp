@@ -19,7 +19,6 @@ Q_LOGGING_CATEGORY(lcLink, "rmx.link", QtInfoMsg)
 
 namespace {
 constexpr char ENQ = 0x05;
-constexpr char ACK = 0x06;
 constexpr char NAK = 0x15;
 constexpr int EnqTries = 3;
 
@@ -47,7 +46,8 @@ QString systemError(int error)
 SerialWorker::SerialWorker(LinkChannel* channel, const QString& portName, int baudRate,
                            int keepAliveMs, QObject* parent)
     : QThread(parent), m_channel(channel), m_portName(portName), m_keepAliveMs(keepAliveMs),
-      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_baudRate(baudRate)
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_baudRate(baudRate),
+      m_lines(channel->rx.capacity() - 1)
 {
 }
 
@@ -152,7 +152,7 @@ void SerialWorker::loop(QSerialPort& port)
             const qint64 now = monotonicMs();
             if (keepAliveDue(now))
                 continue;
-            timeoutMs = int(std::max<qint64>(0, m_quietSinceMs + m_keepAliveMs - now));
+            timeoutMs = int(std::max<qint64>(0, silenceSinceMs(now) + m_keepAliveMs - now));
         }
         pollfd fds[2] = {{m_fd, short(POLLIN | (m_pending.isEmpty() ? 0 : POLLOUT)), 0},
                          {m_wakeFd, POLLIN, 0}};
@@ -235,11 +235,8 @@ void SerialWorker::drainTransmit()
     m_channel->wakePending.exchange(false, std::memory_order_acq_rel);
     if (m_gone)
         return;
-    if (m_channel->dropPartialLine.exchange(false) && !m_line.isEmpty()) {
-        // The rest of that line is still on its way: skip it up to its line end.
-        m_line.clear();
-        m_discarding = true;
-    }
+    if (m_channel->dropPartialLine.exchange(false))
+        m_lines.dropPartialLine();
     char buffer[RingBuffer::DefaultCapacity];
     while (qsizetype n = m_channel->tx.read(buffer, sizeof buffer)) {
         if (!writeBytes(buffer, n))
@@ -254,6 +251,8 @@ bool SerialWorker::writeBytes(const char* data, qsizetype size)
         return true;
     }
     const ssize_t n = ::write(m_fd, data, size_t(size));
+    if (n > 0)
+        transmitted(n);
     if (n == size)
         return true;
     if (!writeOk(n))
@@ -277,14 +276,35 @@ bool SerialWorker::flushPending()
     const ssize_t n = ::write(m_fd, m_pending.constData(), size_t(m_pending.size()));
     if (!writeOk(n))
         return false;
-    if (n > 0)
+    if (n > 0) {
         m_pending.remove(0, n);
+        transmitted(n);
+    }
     return true;
+}
+
+// The device takes the bytes at once but the wire needs ten bit times for each; until
+// they are out, the board cannot have answered, so that time is no silence.
+void SerialWorker::transmitted(qsizetype bytes)
+{
+    const int baud = m_baudRate.load();
+    if (baud <= 0)
+        return;
+    const qint64 now = nowNs();
+    m_txEndNs = std::max(m_txEndNs, now) + qint64(bytes) * 10 * 1000000000LL / baud;
+}
+
+qint64 SerialWorker::silenceSinceMs(qint64 nowMs) const
+{
+    if (!m_pending.isEmpty())
+        return nowMs; // still transmitting
+    const qint64 txEndMs = (m_txEndNs + 999999) / 1000000;
+    return std::max(m_quietSinceMs, txEndMs);
 }
 
 bool SerialWorker::keepAliveDue(qint64 nowMs)
 {
-    if (nowMs - m_quietSinceMs < m_keepAliveMs)
+    if (nowMs - silenceSinceMs(nowMs) < m_keepAliveMs)
         return false;
     if (m_enqTries >= EnqTries) {
         lose(QStringLiteral("No keep-alive answer from %1").arg(m_portName));
@@ -315,44 +335,23 @@ void SerialWorker::received(const char* data, qsizetype size)
     }
 
     bool gotLine = false;
-    const qsizetype maxLine = m_channel->rx.capacity() - 1;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c == '\r' || c == '\n') {
-            if (m_discarding) {
-                m_discarding = false;
-            } else if (!m_line.isEmpty()) {
-                m_line.append('\n');
-                if (m_channel->rx.write(m_line)) {
-                    gotLine = true;
-                    m_rxFull = false;
-                } else if (!m_rxFull) {
-                    // Reported once per episode; a chatty board must not flood the log.
-                    m_rxFull = true;
-                    emit linkLog(LogKind::LinkError,
-                                 QStringLiteral("Receive buffer full, line dropped: %1")
-                                     .arg(QString::fromLatin1(m_line.left(60).trimmed())));
-                }
-                m_line.clear();
-            }
-        } else if (c == ACK) {
-            // keep-alive answer; any byte counts as a sign of life
-        } else if ((c >= 0x20 && c < 0x7f) || c == '\t') {
-            if (m_discarding)
-                continue;
-            if (m_line.size() >= maxLine) {
-                emit linkLog(
-                    -1000,
-                    QStringLiteral("Received line longer than %1 bytes discarded").arg(maxLine));
-                m_line.clear();
-                m_discarding = true;
-                continue;
-            }
-            m_line.append(c);
-        } else {
-            ++m_invalid;
+    m_lines.feed(data, size, [this, &gotLine](const QByteArray& line) {
+        if (m_channel->rx.write(line)) {
+            gotLine = true;
+            m_rxFull = false;
+        } else if (!m_rxFull) {
+            // Reported once per episode; a chatty board must not flood the log.
+            m_rxFull = true;
+            emit linkLog(LogKind::LinkError,
+                         QStringLiteral("Receive buffer full, line dropped: %1")
+                             .arg(QString::fromLatin1(line.left(60).trimmed())));
         }
-    }
+    });
+    for (int n = m_lines.takeOverlong(); n > 0; --n)
+        emit linkLog(
+            LogKind::LinkError,
+            QStringLiteral("Received line longer than %1 bytes discarded").arg(m_lines.maxLine()));
+    m_invalid += m_lines.takeInvalid();
     // Invalid bytes are reported at most once a second, with their count.
     const qint64 now = monotonicMs();
     if (m_invalid && now - m_invalidReportMs >= 1000) {

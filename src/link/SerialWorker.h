@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineAssembler.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QThread>
@@ -54,6 +56,10 @@ private:
     bool writeOk(qint64 written);
     bool flushPending();
     void received(const char* data, qsizetype size);
+    void transmitted(qsizetype bytes);
+    // Start of the silence the keep-alive counts: the last byte received, the last
+    // ENQ or the end of the transmission, whichever is latest.
+    qint64 silenceSinceMs(qint64 nowMs) const;
     bool keepAliveDue(qint64 nowMs);
     void lose(const QString& reason);
 
@@ -72,8 +78,7 @@ private:
     int m_fd = -1;
     qint64 m_lastActivityNs = 0; // end of the last poll(); starts the stay-awake
     QByteArray m_pending;        // bytes the device did not take yet
-    QByteArray m_line;
-    bool m_discarding = false;
+    LineAssembler m_lines;
     bool m_rxFull = false;
     int m_invalid = 0;
     qint64 m_invalidReportMs = -1000000;
@@ -81,4 +86,5 @@ private:
     int m_enqTries = 0;
     int m_nakRun = 0;
     qint64 m_quietSinceMs = 0; // last byte received or ENQ sent
+    qint64 m_txEndNs = 0;      // when the bytes written so far are out on the wire
 };

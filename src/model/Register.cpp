@@ -342,6 +342,10 @@ bool Register::splitDescriptor(const QString& descriptor, QString* registerName,
         if (sel.isNull())
             sel = QLatin1String(""); // empty but not null: the whole register
     }
+    // The register part may be left out, but what stands there must be a name:
+    // "CR2(3:0)" is no descriptor (it would read bit 0).
+    if (!reg.isEmpty() && !isValidName(reg))
+        return false;
     if (registerName)
         *registerName = reg;
     if (selector)

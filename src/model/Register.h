@@ -65,7 +65,8 @@ public:
     // Name, description, range and read-only state of the field a descriptor names.
     FieldInfo fieldInfo(const QString& descriptor) const;
 
-    // Splits "CR0[9:7]" into "CR0" and "9:7"; false for a malformed descriptor.
+    // Splits "CR0[9:7]" into "CR0" and "9:7"; false for a malformed descriptor (brackets
+    // that are not one pair at the end, or a register part that is not a name).
     static bool splitDescriptor(const QString& descriptor, QString* registerName,
                                 QString* selector);
 

@@ -4,7 +4,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ConfigLoader {
 
@@ -13,6 +20,11 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("ConfigLoader", text);
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 Result fault(int line, const QString& why)
@@ -112,10 +124,41 @@ Result parse(const QString& text)
 
 Result load(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return fault(0, tr("Cannot read %1: %2").arg(fileName, file.errorString()));
-    QString text = QString::fromUtf8(file.readAll());
+    // Opened without waiting (a FIFO would block until a writer came) and checked on the
+    // open descriptor, so what is read is what was checked.
+    const QByteArray native = QFile::encodeName(fileName);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fault(0, tr("Cannot read %1: %2").arg(fileName, systemError(errno)));
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return fault(0, tr("Cannot read %1: %2").arg(fileName, systemError(errno)));
+    if (!S_ISREG(st.st_mode))
+        return fault(0, tr("%1 is not a regular file").arg(fileName));
+    if (st.st_size > MaxFileSize)
+        return fault(0, tr("%1 is too large for a configuration file (%2 bytes, at most %3)")
+                            .arg(fileName)
+                            .arg(qint64(st.st_size))
+                            .arg(MaxFileSize));
+    QByteArray bytes;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fault(0, tr("Cannot read %1: %2").arg(fileName, systemError(errno)));
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+        // The file may grow after the check.
+        if (bytes.size() > MaxFileSize)
+            return fault(0, tr("%1 is too large for a configuration file (more than %2 bytes)")
+                                .arg(fileName)
+                                .arg(MaxFileSize));
+    }
+    QString text = QString::fromUtf8(bytes);
     // Editors on Windows often start the file with a byte-order mark.
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);

@@ -30,10 +30,14 @@ struct Result
 };
 
 constexpr quint32 MaxValue = 0x7FF; // the 11 data bits of a configuration register
+// Far above any configuration (twelve short blocks), far below what could hurt.
+constexpr qint64 MaxFileSize = 256 * 1024;
 
 // CR5A, CR5B, CR6A, .. CR10B.
 QStringList registerNames();
 Result parse(const QString& text);
+// Refuses what is not a regular file (a FIFO, a device, a folder) and files over
+// MaxFileSize, with a message naming the file.
 Result load(const QString& fileName);
 
 } // namespace ConfigLoader

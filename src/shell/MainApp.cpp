@@ -30,6 +30,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <algorithm>
+
 MainApp* MainApp::s_instance = nullptr;
 
 namespace {
@@ -228,7 +230,7 @@ void MainApp::start()
     m_window->show();
     m_ready = true;
     m_server->hold(false);
-    emit signal_log(LogKind::Info, tr("Scripting pipe: %1").arg(m_pipeName));
+    emit signal_log(LogKind::Info, tr("Scripting pipe: %1").arg(m_server->fullServerName()));
 
     if (!m_startPort.isEmpty()) {
         QTimer::singleShot(0, this, [this, port = m_startPort] { openBoardInteractive(port); });
@@ -440,10 +442,14 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
             args.typeId() == QMetaType::QByteArray ? args.toByteArray() : args.toString().toUtf8();
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
-        // One board line: an inner line end would send a second, unasked command.
-        const bool oneLine = !line.isEmpty() && !line.contains('\n') && !line.contains('\r');
+        // One line of printable text: an inner line end would send a second, unasked
+        // command, and control bytes act on the board itself (six CAN reset it, ENQ
+        // is the keep-alive).
+        const bool printable =
+            !line.isEmpty() &&
+            std::all_of(line.cbegin(), line.cend(), [](char c) { return c >= 0x20 && c < 0x7f; });
         QByteArray answer;
-        if (oneLine && m_board->send(line, &answer)) // send() refuses without a board
+        if (printable && m_board->send(line, &answer)) // send() refuses without a board
             result = QString::fromUtf8(answer).trimmed();
     }
     if (!result.isValid())

@@ -93,7 +93,8 @@ bool formatTyped(const QVariant& value, QByteArray* text)
     }
     case QMetaType::QString:
     case QMetaType::QChar: {
-        // A line end inside the text would split the answer into two lines.
+        // A typed answer has no line end of its own; one inside the text would make a
+        // client that reads up to a line end (as for "ok" and "err") stop too early.
         QByteArray utf8 = value.toString().toUtf8();
         utf8.replace('\r', ' ').replace('\n', ' ');
         *text = "s" + utf8;
@@ -125,7 +126,7 @@ QByteArray answer(const QByteArray& line, ScriptHandler& handler)
         if (fields.size() != 2)
             return Err;
         QByteArray text;
-        return formatTyped(handler.scriptGet(name), &text) ? text + '\n' : Err;
+        return formatTyped(handler.scriptGet(name), &text) ? text : Err;
     }
     if (verb == "run") {
         QVariant args = QString();
@@ -135,7 +136,7 @@ QByteArray answer(const QByteArray& line, ScriptHandler& handler)
         // commands run and still report false.
         const QVariant result = handler.scriptRun(name, args);
         QByteArray text;
-        return formatTyped(result, &text) ? text + '\n' : Err;
+        return formatTyped(result, &text) ? text : Err;
     }
     return Err;
 }

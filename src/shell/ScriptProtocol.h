@@ -17,11 +17,11 @@ public:
 };
 
 // The text protocol of the scripting pipe: one request per line, fields separated by TAB.
-//   set <TAB> name <TAB> typed value   -> "ok" or "err"
-//   get <TAB> name                     -> typed value or "err"
-//   run <TAB> name [<TAB> typed value] -> typed result or "err"
+//   set <TAB> name <TAB> typed value   -> "ok\n" or "err\n"
+//   get <TAB> name                     -> typed value or "err\n"
+//   run <TAB> name [<TAB> typed value] -> typed result or "err\n"
 // A typed value is one letter and its text: i (integer, decimal, "0x…" or "0b…"),
-// f (real), s (text), x (hex bytes). Boolean results are "i1" / "i0".
+// f (real), s (text), x (hex bytes), with no line end. Boolean results are "i1" / "i0".
 namespace ScriptProtocol {
 
 // Longest request line accepted (without its line end).
@@ -30,7 +30,8 @@ constexpr int MaxLineLength = 64 * 1024;
 bool parseTyped(const QByteArray& text, QVariant* value);
 // False for a value that has no typed form (invalid, lists, ...).
 bool formatTyped(const QVariant& value, QByteArray* text);
-// The answer line (with its "\n") to one request line (without its line end).
+// The answer to one request line (without its line end): "ok\n", "err\n" or a typed
+// value without line end.
 QByteArray answer(const QByteArray& line, ScriptHandler& handler);
 
 } // namespace ScriptProtocol

@@ -1,4 +1,5 @@
 #include "MainApp.h"
+#include "SignalWatcher.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +16,16 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(RMX_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // SIGTERM and SIGINT quit like "run shutdown" or closing the window. One that comes
+    // during start-up ends the program once start-up is over, since a quit then cannot
+    // reach the event loop that is yet to run.
+    bool quitBySignal = false;
+    SignalWatcher watcher;
+    QObject::connect(&watcher, &SignalWatcher::signal_received, &app, [&quitBySignal](int) {
+        quitBySignal = true;
+        QCoreApplication::quit();
+    });
+
     QFile style(QStringLiteral(":/stylesheet/stylesheet"));
     if (style.open(QIODevice::ReadOnly | QIODevice::Text))
         app.setStyleSheet(QString::fromUtf8(style.readAll()));
@@ -29,7 +40,9 @@ int main(int argc, char* argv[])
                        "device path, \"mockup\" or \"script\")."),
         QStringLiteral("name"));
     const QCommandLineOption pipeOption(
-        QStringLiteral("pipe"), QStringLiteral("Name of the scripting pipe (default RMX4218)."),
+        QStringLiteral("pipe"),
+        QStringLiteral("Name of the scripting pipe (default RMX4218), or the full path of its "
+                       "socket."),
         QStringLiteral("name"));
     parser.addOption(portOption);
     parser.addOption(pipeOption);
@@ -44,7 +57,7 @@ int main(int argc, char* argv[])
     int rc = 1;
     if (mainApp->init()) {
         mainApp->start();
-        rc = app.exec();
+        rc = quitBySignal ? 0 : app.exec();
     }
     mainApp->shutdown();
     MainApp::destroyInstance();

@@ -256,6 +256,29 @@ private slots:
         QVERIFY(link.send("get VER"));
     }
 
+    // At a slow wire a long line is still going out long after it was handed to the
+    // device; that time is no silence of the board and must not start the keep-alive.
+    void keepAliveCountsFromTheEndOfTransmission()
+    {
+        BoardSim sim({"--baud", "600"});
+        ControlBoard link;
+        link.setBaudRate(600);
+        link.setKeepAliveInterval(600);
+        link.setTimeout(2000);
+        QSignalSpy disconnected(&link, &ControlBoard::signal_disconnected);
+        QVERIFY(link.connectBoard(sim.path));
+        // About 2.6 s on the wire: three keep-alive intervals and more.
+        const QByteArray line = "get VER" + QByteArray(150, ' ');
+        QByteArray answer;
+        QVERIFY(link.send(line, &answer, 6000));
+        QCOMPARE(answer, QByteArray("VER=") + SimulatedBoard::Version);
+        QVERIFY(link.isConnected());
+        QCOMPARE(disconnected.count(), 0);
+        // Silence after the transmission still counts: the board's ACKs keep the link.
+        QTest::qWait(1500);
+        QVERIFY(link.isConnected() && link.send("get VER"));
+    }
+
     void resetSendsSixCan()
     {
         BoardSim sim;

@@ -1,0 +1,96 @@
+#pragma once
+
+// The processes of the end-to-end tests: the simulated board and the real program,
+// and a scripting client on the program's pipe.
+
+#include <QLocalSocket>
+#include <QProcess>
+#include <QtTest>
+
+// tools/boardsim in a child process; it prints the path of its port first, then
+// "RX <line>" for every line it receives.
+struct BoardSim : QProcess
+{
+    BoardSim()
+    {
+        start(QStringLiteral(BOARDSIM_EXE), QStringList());
+        while (!out.contains('\n') && waitForReadyRead(5000))
+            out += readAllStandardOutput();
+        device = out.left(out.indexOf('\n')).trimmed();
+        out.clear();
+    }
+    ~BoardSim() override
+    {
+        kill();
+        waitForFinished(5000);
+    }
+    QStringList lines() // the lines received so far
+    {
+        waitForReadyRead(50);
+        out += readAllStandardOutput();
+        QStringList result;
+        for (const QByteArray& l : out.split('\n'))
+            if (l.startsWith("RX "))
+                result << QString::fromLatin1(l.mid(3)).trimmed();
+        return result;
+    }
+    QByteArray device, out;
+};
+
+// One scripting client.
+struct PipeClient
+{
+    bool connectTo(const QString& path, int timeoutMs = 20000)
+    {
+        return QTest::qWaitFor(
+            [&] { return socket.connectToServer(path), socket.waitForConnected(200); }, timeoutMs);
+    }
+    void send(const QByteArray& line)
+    {
+        socket.write(line + '\n');
+        socket.flush();
+    }
+    // "ok" and "err" end in a line end; a typed answer has none and arrives in one
+    // piece: what came after the request, once nothing more follows.
+    QByteArray answer(int timeoutMs = 5000)
+    {
+        QByteArray text;
+        (void)QTest::qWaitFor(
+            [&] { return socket.waitForReadyRead(10), !(text += socket.readAll()).isEmpty(); },
+            timeoutMs);
+        while (!text.endsWith('\n') && socket.waitForReadyRead(20))
+            text += socket.readAll();
+        return text;
+    }
+    QByteArray request(const QByteArray& line, int timeoutMs = 5000)
+    {
+        send(line);
+        return answer(timeoutMs);
+    }
+    QLocalSocket socket;
+};
+
+// rmx4218 started headless in a temporary directory, serving its pipe at a path there.
+struct Program : QProcess
+{
+    explicit Program(const QString& dir, const QStringList& args = {})
+        : pipePath(dir + QStringLiteral("/pipe"))
+    {
+        setWorkingDirectory(dir);
+        setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start(QStringLiteral(RMX4218_EXE), QStringList{QStringLiteral("--pipe"), pipePath} + args);
+    }
+    ~Program() override
+    {
+        client.socket.abort();
+        kill();
+        waitForFinished(5000);
+    }
+    bool connectPipe() { return client.connectTo(pipePath); }
+    QByteArray request(const QByteArray& line, int timeoutMs = 5000)
+    {
+        return client.request(line, timeoutMs);
+    }
+    QString pipePath;
+    PipeClient client;
+};
