@@ -5,7 +5,10 @@
 
 #include <QLocalSocket>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 // tools/boardsim in a child process; it prints the path of its port first, then
 // "RX <line>" for every line it receives.
@@ -93,4 +96,28 @@ struct Program : QProcess
     }
     QString pipePath;
     PipeClient client;
+};
+
+// The simulated board and the program, started headless in a temporary directory.
+struct Session
+{
+    // Connects to the program's pipe; with `open`, also opens the board through it.
+    bool start(bool open)
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // the program inherits it: headless
+        program = std::make_unique<Program>(dir.path());
+        return board.device.startsWith('/') && program->waitForStarted(5000) &&
+               program->connectPipe() &&
+               (!open || (program->request("run\topen\ts" + board.device, 15000) == "i1" &&
+                          QTest::qWaitFor([&] { return board.lines().contains("get VER"); })));
+    }
+    // The program quit by itself with the normal shutdown: exit code 0, socket removed.
+    bool endedNormally()
+    {
+        return program->waitForFinished(10000) && program->exitStatus() == QProcess::NormalExit &&
+               program->exitCode() == 0 && !QFile::exists(program->pipePath);
+    }
+    QTemporaryDir dir;
+    BoardSim board;
+    std::unique_ptr<Program> program;
 };

@@ -5,27 +5,17 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <memory>
 
 class TestE2eApplets : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void hbControllerReachesTheBoard();
-    void basicRunsAndStopsAMotor();
-    void anotherClientStopsARunningDemonstration();
-
 private:
     QByteArray request(const QByteArray& line, int timeoutMs = 5000)
     {
-        return m_program->request(line, timeoutMs);
+        return s->program->request(line, timeoutMs);
     }
     // The lines the board received after the first `from`.
-    QStringList linesSince(int from) { return m_board->lines().mid(from); }
+    QStringList linesSince(int from) { return s->board.lines().mid(from); }
     // First hex digit of each SPI frame sent (chained frames included): the address.
     static QString frameAddresses(const QStringList& lines)
     {
@@ -38,89 +28,81 @@ private:
         return addresses;
     }
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<BoardSim> m_board;
-    std::unique_ptr<Program> m_program;
+    std::unique_ptr<Session> s;
+
+private slots:
+    void initTestCase()
+    {
+        s = std::make_unique<Session>();
+        QVERIFY(s->start(true));
+        // On connection the generators are set up: generator 4's last line closes it.
+        QTRY_VERIFY_WITH_TIMEOUT(s->board.lines().contains(QStringLiteral("set PWM3DUTY=50")),
+                                 5000);
+    }
+
+    void cleanupTestCase() { s.reset(); }
+
+    void hbControllerReachesTheBoard()
+    {
+        int before = int(s->board.lines().size());
+        QCOMPARE(request("run\tHBController.WriteHB1"), QByteArray("i1"));
+        QTRY_COMPARE_WITH_TIMEOUT(frameAddresses(linesSince(before)), QStringLiteral("012355"),
+                                  3000);
+
+        // A duty change made by script goes out at once, truncated.
+        before = int(s->board.lines().size());
+        QCOMPARE(request("set\tHBController.PWM2_DUTY\tf37.9"), QByteArray("ok\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(linesSince(before).contains(QStringLiteral("set PWM1DUTY=37")),
+                                 3000);
+        QCOMPARE(request("get\tBoard.PWM2_DUTY"), QByteArray("f37.9"));
+
+        // Board passes its generator commands on.
+        before = int(s->board.lines().size());
+        QCOMPARE(request("run\tBoard.setPWM1_Freq"), QByteArray("i1"));
+        QTRY_COMPARE_WITH_TIMEOUT(linesSince(before), QStringList{"set PWM0FREQ=20000"}, 3000);
+        QCOMPARE(request("run\tHBController.writehb1"), QByteArray("err\n"));
+    }
+
+    void basicRunsAndStopsAMotor()
+    {
+        int before = int(s->board.lines().size());
+        QCOMPARE(request("run\tBasic.setForward1"), QByteArray("i1"));
+        QTRY_VERIFY_WITH_TIMEOUT(linesSince(before).contains(QStringLiteral("set DIO25=1")), 3000);
+        const QString runFrames = frameAddresses(linesSince(before));
+        QVERIFY2(runFrames.endsWith(QLatin1String("2310")), qPrintable(runFrames));
+
+        before = int(s->board.lines().size());
+        QCOMPARE(request("run\tBasic.setStop1"), QByteArray("i1"));
+        // The default configuration (CR5..CR10, A and B), then the enables.
+        QTRY_COMPARE_WITH_TIMEOUT(frameAddresses(linesSince(before)),
+                                  QStringLiteral("5566778899AA0"), 3000);
+    }
+
+    void anotherClientStopsARunningDemonstration()
+    {
+        for (const char* name :
+             {"RunForw1", "RunBack1", "Interval1", "RunForw2", "RunBack2", "Interval2"})
+            QCOMPARE(request(QByteArray("set\tApplication.") + name + "\tf5"), QByteArray("ok\n"));
+
+        PipeClient demo;
+        QVERIFY(demo.connectTo(s->program->pipePath));
+        QElapsedTimer clock;
+        clock.start();
+        demo.send("run\tApplication.DemoON");
+        QTest::qWait(2000); // motor 1 runs forward for 5 s
+
+        PipeClient stopper;
+        QVERIFY(stopper.connectTo(s->program->pipePath));
+        const qint64 stopSent = clock.elapsed();
+        QCOMPARE(stopper.request("run\tApplication.Stop"), QByteArray("i1"));
+        QVERIFY2(clock.elapsed() - stopSent < 1500, "the stop is served inside the running wait");
+        QCOMPARE(demo.answer(3000), QByteArray("i1"));
+        QVERIFY2(clock.elapsed() < 4000, "the demonstration ends well before its phase would");
+        // Only motor 1's first phase ran.
+        const QStringList lines = s->board.lines();
+        QVERIFY(lines.contains(QStringLiteral("set DIO22=1")));
+    }
 };
-
-void TestE2eApplets::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    qputenv("QT_QPA_PLATFORM", "offscreen"); // the program inherits it: headless
-    m_board = std::make_unique<BoardSim>();
-    QVERIFY2(m_board->device.startsWith('/'), m_board->device.constData());
-    m_program = std::make_unique<Program>(m_dir.path());
-    QVERIFY2(m_program->waitForStarted(5000), qPrintable(m_program->errorString()));
-    QVERIFY(m_program->connectPipe());
-    QCOMPARE(request("run\topen\ts" + m_board->device, 15000), QByteArray("i1"));
-    // On connection the generators are set up: generator 4's last line closes it.
-    QTRY_VERIFY_WITH_TIMEOUT(m_board->lines().contains(QStringLiteral("set PWM3DUTY=50")), 5000);
-}
-
-void TestE2eApplets::cleanupTestCase()
-{
-    m_program.reset();
-    m_board.reset();
-}
-
-void TestE2eApplets::hbControllerReachesTheBoard()
-{
-    int before = int(m_board->lines().size());
-    QCOMPARE(request("run\tHBController.WriteHB1"), QByteArray("i1"));
-    QTRY_COMPARE_WITH_TIMEOUT(frameAddresses(linesSince(before)), QStringLiteral("012355"), 3000);
-
-    // A duty change made by script goes out at once, truncated.
-    before = int(m_board->lines().size());
-    QCOMPARE(request("set\tHBController.PWM2_DUTY\tf37.9"), QByteArray("ok\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(linesSince(before).contains(QStringLiteral("set PWM1DUTY=37")), 3000);
-    QCOMPARE(request("get\tBoard.PWM2_DUTY"), QByteArray("f37.9"));
-
-    // Board passes its generator commands on.
-    before = int(m_board->lines().size());
-    QCOMPARE(request("run\tBoard.setPWM1_Freq"), QByteArray("i1"));
-    QTRY_COMPARE_WITH_TIMEOUT(linesSince(before), QStringList{"set PWM0FREQ=20000"}, 3000);
-    QCOMPARE(request("run\tHBController.writehb1"), QByteArray("err\n"));
-}
-
-void TestE2eApplets::basicRunsAndStopsAMotor()
-{
-    int before = int(m_board->lines().size());
-    QCOMPARE(request("run\tBasic.setForward1"), QByteArray("i1"));
-    QTRY_VERIFY_WITH_TIMEOUT(linesSince(before).contains(QStringLiteral("set DIO25=1")), 3000);
-    const QString runFrames = frameAddresses(linesSince(before));
-    QVERIFY2(runFrames.endsWith(QLatin1String("2310")), qPrintable(runFrames));
-
-    before = int(m_board->lines().size());
-    QCOMPARE(request("run\tBasic.setStop1"), QByteArray("i1"));
-    // The default configuration (CR5..CR10, A and B), then the enables.
-    QTRY_COMPARE_WITH_TIMEOUT(frameAddresses(linesSince(before)), QStringLiteral("5566778899AA0"),
-                              3000);
-}
-
-void TestE2eApplets::anotherClientStopsARunningDemonstration()
-{
-    for (const char* name :
-         {"RunForw1", "RunBack1", "Interval1", "RunForw2", "RunBack2", "Interval2"})
-        QCOMPARE(request(QByteArray("set\tApplication.") + name + "\tf5"), QByteArray("ok\n"));
-
-    PipeClient demo;
-    QVERIFY(demo.connectTo(m_program->pipePath));
-    QElapsedTimer clock;
-    clock.start();
-    demo.send("run\tApplication.DemoON");
-    QTest::qWait(2000); // motor 1 runs forward for 5 s
-
-    PipeClient stopper;
-    QVERIFY(stopper.connectTo(m_program->pipePath));
-    const qint64 stopSent = clock.elapsed();
-    QCOMPARE(stopper.request("run\tApplication.Stop"), QByteArray("i1"));
-    QVERIFY2(clock.elapsed() - stopSent < 1500, "the stop is served inside the running wait");
-    QCOMPARE(demo.answer(3000), QByteArray("i1"));
-    QVERIFY2(clock.elapsed() < 4000, "the demonstration ends well before its phase would");
-    // Only motor 1's first phase ran.
-    const QStringList lines = m_board->lines();
-    QVERIFY(lines.contains(QStringLiteral("set DIO22=1")));
-}
 
 QTEST_MAIN(TestE2eApplets)
 #include "tst_e2e_applets.moc"

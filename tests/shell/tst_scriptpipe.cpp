@@ -111,394 +111,375 @@ int openDescriptors()
 class TestScriptPipe : public QObject
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-    void typedValues_data();
-    void typedValues();
-    void requests_data();
-    void requests();
-    void badInputAnswersErrAndServingGoesOn();
-    void overLongLineDropsOnlyThatClient();
-    void requestsWaitWhileHeld();
-    void otherClientsAreServedInsideAWait();
-    void manyClientsEachInOrder();
-    void clientThatDoesNotReadIsNotReadEither();
-    void clientsBeyondTheCapAreRefused();
-    void runningOutOfDescriptorsKeepsThePipe();
-    void oneServerOwnsTheName_data();
-    void oneServerOwnsTheName();
-    void socketFolderIsPrivate_data();
-    void socketFolderIsPrivate();
-
 private:
     std::unique_ptr<Handler> m_handler;
     std::unique_ptr<LocalServer> m_server;
     QString m_path;
     QByteArray m_xdg, m_tmp;
-};
 
-void TestScriptPipe::init()
-{
-    m_xdg = qgetenv("XDG_RUNTIME_DIR");
-    m_tmp = qgetenv("TMPDIR");
-    m_server.reset();
-    m_handler = std::make_unique<Handler>();
-    m_server = std::make_unique<LocalServer>(m_handler.get());
-    QCOMPARE(m_server->listen(uniqueName()), LocalServer::ListenResult::Listening);
-    m_path = m_server->fullServerName();
-}
-
-void TestScriptPipe::cleanup()
-{
-    m_server.reset();
-    QVERIFY2(!QFile::exists(m_path), "closing removes the socket");
-    for (const auto& [name, value] : {std::pair("XDG_RUNTIME_DIR", m_xdg), {"TMPDIR", m_tmp}})
-        value.isNull() ? qunsetenv(name) : qputenv(name, value);
-}
-
-void TestScriptPipe::typedValues_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QVariant>("value"); // invalid: refused
-
-    QTest::newRow("int") << "i-7" << QVariant(-7LL);
-    QTest::newRow("hex") << "i0x1F" << QVariant(31LL);
-    QTest::newRow("binary") << "i0b101" << QVariant(5LL);
-    QTest::newRow("int junk") << "i12a" << QVariant();
-    QTest::newRow("int overflow") << "i99999999999999999999" << QVariant();
-    QTest::newRow("real nan") << "fnan" << QVariant();
-    QTest::newRow("text utf8") << "s\xc2\xb5V" << QVariant(QString::fromUtf8("\xc2\xb5V"));
-    QTest::newRow("bytes") << "x02 a1ff" << QVariant(QByteArray("\x02\xa1\xff"));
-    QTest::newRow("bytes odd") << "x0a1" << QVariant();
-    QTest::newRow("empty") << "" << QVariant();
-}
-
-void TestScriptPipe::typedValues()
-{
-    QFETCH(QString, text);
-    QFETCH(QVariant, value);
-    QVariant parsed;
-    QCOMPARE(ScriptProtocol::parseTyped(text.toUtf8(), &parsed), value.isValid());
-    if (value.isValid()) {
-        QCOMPARE(parsed.typeId(), value.typeId());
-        QCOMPARE(parsed, value);
-    }
-}
-
-// A typed answer carries no line end; only "ok" and "err" end in one.
-void TestScriptPipe::requests_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QString>("call"); // empty: the handler must not be reached
-    const auto row = [](const char* tag, const char* line, const char* answer, const char* call) {
-        QTest::newRow(tag) << QByteArray(line) << QByteArray(answer) << QString(call);
-    };
-    row("set", "set\tB.x\ti1", "ok\n", "set B.x qlonglong 1");
-    row("set refused", "set\tNobody.x\tf2.5", "err\n", "set Nobody.x double 2.5");
-    row("get real", "get\tB.duty", "f50", "get B.duty");
-    row("get text, no line ends", "get\tB.t", "sa  b", "get B.t");
-    row("get unknown", "get\tNobody.x", "err\n", "get Nobody.x");
-    row("run true", "run\tB.go", "i1", "run B.go QString ");
-    row("run unknown", "run\tNobody.x", "err\n", "run Nobody.x QString ");
-    row("run false is i0", "run\tB.no", "i0", "run B.no QString ");
-    row("run text", "run\twrite\tsget VER", "sV1.0", "run write QString get VER");
-    row("empty", "", "err\n", "");
-    row("unknown verb", "put\tB.x\ti1", "err\n", "");
-    row("blank separated", "get B.x", "err\n", "");
-    row("set two fields", "set\tB.x", "err\n", "");
-    row("set four fields", "set\tB.x\ti1\ti2", "err\n", "");
-    row("set untyped", "set\tB.x\t1", "err\n", "");
-    row("run bad argument", "run\tset_timeout\t100", "err\n", "");
-    row("empty name", "get\t", "err\n", "");
-    row("binary", "\x01\xff\xfe\t\x80", "err\n", "");
-}
-
-void TestScriptPipe::requests()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QByteArray, answer);
-    QFETCH(QString, call);
-    QCOMPARE(ScriptProtocol::answer(line, *m_handler), answer);
-    QCOMPARE(m_handler->calls, call.isEmpty() ? QStringList() : QStringList{call});
-}
-
-void TestScriptPipe::badInputAnswersErrAndServingGoesOn()
-{
-    Client c(m_path);
-    QByteArray garbage; // 20 lines of binary garbage
-    for (int i = 0; i < 20 * 50; ++i)
-        garbage += i % 50 == 49 ? '\n' : char(QRandomGenerator::global()->bounded(256) | 1);
-    const QByteArray expected = "sB.aok\n" + QByteArray("err\n").repeated(21);
-    QCOMPARE(c.ask("get\tB.a\nset\tB.b\ti1\r\nset\tB.c\ti0xZZ\n" + garbage + "ru", expected.size()),
-             expected);
-    QCOMPARE(c.ask("n\tB.d\n", 2), QByteArray("i1")); // the line came in pieces
-    QCOMPARE(m_handler->calls, (QStringList{"get B.a", "set B.b qlonglong 1", "run B.d QString "}));
-}
-
-void TestScriptPipe::overLongLineDropsOnlyThatClient()
-{
-    Client bad(m_path), good(m_path);
-    const QByteArray tooLong(ScriptProtocol::MaxLineLength + 1, 'b');
-    QCOMPARE(bad.ask("get\tB.first\n" + tooLong + "\nget\tB.never\n", 12),
-             QByteArray("sB.firsterr\n"));
-    QTRY_COMPARE(bad.socket.state(), QLocalSocket::UnconnectedState);
-    QCOMPARE(good.ask("get\tB.still\n", 8), QByteArray("sB.still"));
-    QCOMPARE(m_handler->calls, (QStringList{"get B.first", "get B.still"}));
-}
-
-void TestScriptPipe::requestsWaitWhileHeld()
-{
-    m_server->hold(true); // start-up
-    Client c(m_path);
-    c.socket.write("get\tB.a\nget\tB.b\n");
-    QTest::qWait(100);
-    QVERIFY(m_handler->calls.isEmpty());
-    m_server->hold(false);
-    QCOMPARE(c.ask({}, 8), QByteArray("sB.asB.b"));
-}
-
-// A request of another client is served while one waits; a client's own requests still
-// run one after the other.
-void TestScriptPipe::otherClientsAreServedInsideAWait()
-{
-    Client first(m_path), second(m_path);
-    QElapsedTimer t;
-    qint64 answeredAt = -1;
-    QByteArray secondGot;
-    // Sent and answered from inside the event loop, that is, during the first one's wait.
-    QTimer::singleShot(50, &second.socket, [&] {
-        second.socket.write("get\tB.meanwhile\n");
-        QObject::connect(&second.socket, &QLocalSocket::readyRead, &second.socket, [&] {
-            secondGot += second.socket.readAll();
-            answeredAt = t.elapsed();
-        });
-    });
-    t.start();
-    QCOMPARE(first.ask("run\twait\nget\tB.after\n", 10), QByteArray("i1sB.after"));
-    QCOMPARE(secondGot, QByteArray("sB.meanwhile"));
-    QVERIFY2(answeredAt < WaitMs - 100, qPrintable(QString::number(answeredAt)));
-    QCOMPARE(m_handler->calls,
-             (QStringList{"run wait QString ", "get B.meanwhile", "wait over", "get B.after"}));
-}
-
-void TestScriptPipe::manyClientsEachInOrder()
-{
-    Client leaver(m_path), quitter(m_path);
-    // It goes while its slow request runs; half of a second request is lost.
-    leaver.socket.write("run\tslow\nget\tB.partial");
-    QTimer::singleShot(50, &leaver.socket, [&leaver] { leaver.socket.abort(); });
-    // A whole request sent just before closing is still served.
-    quitter.socket.write("get\tB.last\n");
-    quitter.socket.disconnectFromServer();
-    std::vector<std::unique_ptr<Client>> clients(24);
-    QList<QByteArray> expected;
-    for (int i = 0; i < 24; ++i) { // their requests arrive while the slow request runs
-        clients[i] = std::make_unique<Client>(m_path);
-        expected << QByteArray();
-        for (int r = 0; r < 20; ++r) {
-            const QByteArray name = QStringLiteral("C%1.r%2").arg(i).arg(r).toLatin1();
-            clients[i]->socket.write("get\t" + name + '\n');
-            expected.last() += 's' + name;
-        }
-    }
-    for (int i = 0; i < 24; ++i)
-        QCOMPARE(clients[i]->ask({}, expected.at(i).size()), expected.at(i));
-    QCOMPARE(m_handler->calls.size(), 2 + 24 * 20);
-    QVERIFY(m_handler->calls.contains("get B.last"));
-    QVERIFY(!m_handler->calls.contains("get B.partial"));
-    QCOMPARE(m_handler->maxDepth, 1);
-    QTRY_COMPARE(m_server->clientCount(), 24);
-}
-
-// A client that sends requests but does not read the answers is not read either once its
-// unsent answers pass the bound; others are served meanwhile; reading, it gets them all.
-void TestScriptPipe::clientThatDoesNotReadIsNotReadEither()
-{
-    constexpr int Requests = 2000;
-    const qsizetype answerSize = 1 + m_handler->values.value("big").toString().size();
-    Client flood(m_path), other(m_path);
-    flood.socket.setReadBufferSize(4096);
-    flood.socket.write(QByteArray("get\tbig\n").repeated(Requests));
-    QTest::qWait(300);
-    const int served = int(m_handler->calls.size());
-    QVERIFY2(served * answerSize < 2 * (LocalServer::MaxUnsentBytes + 1024 * 1024),
-             qPrintable(QString::number(served)));
-    QElapsedTimer t;
-    t.start();
-    QCOMPARE(other.ask("get\tB.x\n", 4), QByteArray("sB.x"));
-    QVERIFY(t.elapsed() < 500);
-    flood.socket.setReadBufferSize(0);
-    const QByteArray all = flood.ask({}, Requests * answerSize, 20000);
-    QCOMPARE(all.size(), Requests * answerSize);
-    QCOMPARE(m_handler->calls.count("get big"), Requests);
-}
-
-void TestScriptPipe::clientsBeyondTheCapAreRefused()
-{
-    std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < LocalServer::MaxClients + 3; ++i)
-        clients.push_back(std::make_unique<Client>(m_path));
-    const auto closed = [&] {
-        return std::count_if(clients.begin(), clients.end(), [](const auto& c) {
-            return c->socket.state() == QLocalSocket::UnconnectedState;
-        });
-    };
-    QTRY_COMPARE(closed(), 3);
-    QCOMPARE(m_server->clientCount(), LocalServer::MaxClients);
-    QCOMPARE(clients.front()->ask("get\tB.x\n", 4), QByteArray("sB.x"));
-    clients.clear();
-    QTRY_COMPARE(m_server->clientCount(), 0);
-    Client late(m_path);
-    QCOMPARE(late.ask("get\tB.y\n", 4), QByteArray("sB.y"));
-}
-
-// Accepting fails while the process has no descriptor left; the pipe keeps its name and
-// serves again as soon as descriptors are free.
-void TestScriptPipe::runningOutOfDescriptorsKeepsThePipe()
-{
-    rlimit normal;
-    QVERIFY(getrlimit(RLIMIT_NOFILE, &normal) == 0);
-    rlimit low = normal;
-    low.rlim_cur = rlim_t(openDescriptors() + 9);
-    QVERIFY(setrlimit(RLIMIT_NOFILE, &low) == 0);
+private slots:
+    void init()
     {
-        std::vector<std::unique_ptr<QLocalSocket>> held;
-        for (int i = 0; i < 12; ++i) {
-            held.push_back(std::make_unique<QLocalSocket>());
-            held.back()->connectToServer(m_path);
-            QTest::qWait(10);
-        }
-        QTest::qWait(200);
-        QVERIFY(m_server->clientCount() < int(held.size()));
-    }
-    QVERIFY(setrlimit(RLIMIT_NOFILE, &normal) == 0);
-    QVERIFY(QFile::exists(m_path));
-    Client c(m_path);
-    QCOMPARE(c.ask("get\tB.x\n", 4), QByteArray("sB.x"));
-}
-
-void TestScriptPipe::oneServerOwnsTheName_data()
-{
-    QTest::addColumn<QString>("present"); // what stands at the socket's path first
-    QTest::addColumn<LocalServer::ListenResult>("result");
-    using R = LocalServer::ListenResult;
-    QTest::newRow("nothing") << "" << R::Listening;
-    QTest::newRow("socket of a program that ended") << "leftover" << R::Listening;
-    QTest::newRow("lock of a program that ended") << "stale lock" << R::Listening;
-    QTest::newRow("a program that takes no lock") << "listener" << R::NameInUse;
-    QTest::newRow("regular file") << "file" << R::Failed;
-    QTest::newRow("folder") << "folder" << R::Failed;
-}
-
-void TestScriptPipe::oneServerOwnsTheName()
-{
-    QFETCH(QString, present);
-    QFETCH(LocalServer::ListenResult, result);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("pipe"));
-    int listener = -1;
-    if (present == "leftover") {
-        QVERIFY(::close(bindSocket(path)) == 0);
-    } else if (present == "stale lock") {
-        // Locked by a process that ended without unlocking.
-        const pid_t child = fork();
-        if (child == 0) {
-            QLockFile lock(path + ".lock");
-            _exit(lock.tryLock(0) ? 0 : 1);
-        }
-        int status = -1;
-        QVERIFY(child > 0 && waitpid(child, &status, 0) == child && status == 0);
-        QVERIFY(QFile::exists(path + ".lock"));
-    } else if (present == "listener") {
-        listener = bindSocket(path);
-        QVERIFY(::listen(listener, 1) == 0);
-    } else if (present == "file") {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
-    } else if (present == "folder") {
-        QVERIFY(QDir().mkdir(path));
+        m_xdg = qgetenv("XDG_RUNTIME_DIR");
+        m_tmp = qgetenv("TMPDIR");
+        m_server.reset();
+        m_handler = std::make_unique<Handler>();
+        m_server = std::make_unique<LocalServer>(m_handler.get());
+        QCOMPARE(m_server->listen(uniqueName()), LocalServer::ListenResult::Listening);
+        m_path = m_server->fullServerName();
     }
 
-    LocalServer server(m_handler.get());
-    QCOMPARE(server.listen(path), result);
-    if (listener >= 0)
-        ::close(listener);
-    if (result == LocalServer::ListenResult::Listening) {
-        QCOMPARE(server.fullServerName(), path);
-        Client c(path);
+    void cleanup()
+    {
+        m_server.reset();
+        QVERIFY2(!QFile::exists(m_path), "closing removes the socket");
+        for (const auto& [name, value] : {std::pair("XDG_RUNTIME_DIR", m_xdg), {"TMPDIR", m_tmp}})
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+
+    void typedValues_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QVariant>("value"); // invalid: refused
+
+        QTest::newRow("int") << "i-7" << QVariant(-7LL);
+        QTest::newRow("hex") << "i0x1F" << QVariant(31LL);
+        QTest::newRow("binary") << "i0b101" << QVariant(5LL);
+        QTest::newRow("int junk") << "i12a" << QVariant();
+        QTest::newRow("int overflow") << "i99999999999999999999" << QVariant();
+        QTest::newRow("real nan") << "fnan" << QVariant();
+        QTest::newRow("text utf8") << "s\xc2\xb5V" << QVariant(QString::fromUtf8("\xc2\xb5V"));
+        QTest::newRow("bytes") << "x02 a1ff" << QVariant(QByteArray("\x02\xa1\xff"));
+        QTest::newRow("bytes odd") << "x0a1" << QVariant();
+        QTest::newRow("empty") << "" << QVariant();
+    }
+
+    void typedValues()
+    {
+        QFETCH(QString, text);
+        QFETCH(QVariant, value);
+        QVariant parsed;
+        QCOMPARE(ScriptProtocol::parseTyped(text.toUtf8(), &parsed), value.isValid());
+        if (value.isValid()) {
+            QCOMPARE(parsed.typeId(), value.typeId());
+            QCOMPARE(parsed, value);
+        }
+    }
+
+    // A typed answer carries no line end; only "ok" and "err" end in one.
+    void requests_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("call"); // empty: the handler must not be reached
+        const auto row = [](const char* tag, const char* line, const char* answer,
+                            const char* call) {
+            QTest::newRow(tag) << QByteArray(line) << QByteArray(answer) << QString(call);
+        };
+        row("set", "set\tB.x\ti1", "ok\n", "set B.x qlonglong 1");
+        row("set refused", "set\tNobody.x\tf2.5", "err\n", "set Nobody.x double 2.5");
+        row("get real", "get\tB.duty", "f50", "get B.duty");
+        row("get text, no line ends", "get\tB.t", "sa  b", "get B.t");
+        row("get unknown", "get\tNobody.x", "err\n", "get Nobody.x");
+        row("run true", "run\tB.go", "i1", "run B.go QString ");
+        row("run unknown", "run\tNobody.x", "err\n", "run Nobody.x QString ");
+        row("run false is i0", "run\tB.no", "i0", "run B.no QString ");
+        row("run text", "run\twrite\tsget VER", "sV1.0", "run write QString get VER");
+        row("empty", "", "err\n", "");
+        row("unknown verb", "put\tB.x\ti1", "err\n", "");
+        row("blank separated", "get B.x", "err\n", "");
+        row("set two fields", "set\tB.x", "err\n", "");
+        row("set four fields", "set\tB.x\ti1\ti2", "err\n", "");
+        row("set untyped", "set\tB.x\t1", "err\n", "");
+        row("run bad argument", "run\tset_timeout\t100", "err\n", "");
+        row("empty name", "get\t", "err\n", "");
+        row("binary", "\x01\xff\xfe\t\x80", "err\n", "");
+    }
+
+    void requests()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, call);
+        QCOMPARE(ScriptProtocol::answer(line, *m_handler), answer);
+        QCOMPARE(m_handler->calls, call.isEmpty() ? QStringList() : QStringList{call});
+    }
+
+    // Bad lines answer err and serving goes on; an over-long line drops only its client.
+    void badInputAnswersErrAndServingGoesOn()
+    {
+        Client c(m_path), bad(m_path);
+        QByteArray garbage; // 20 lines of binary garbage
+        for (int i = 0; i < 20 * 50; ++i)
+            garbage += i % 50 == 49 ? '\n' : char(QRandomGenerator::global()->bounded(256) | 1);
+        const QByteArray expected = "sB.aok\n" + QByteArray("err\n").repeated(21);
+        QCOMPARE(
+            c.ask("get\tB.a\nset\tB.b\ti1\r\nset\tB.c\ti0xZZ\n" + garbage + "ru", expected.size()),
+            expected);
+        const QByteArray tooLong(ScriptProtocol::MaxLineLength + 1, 'b');
+        QCOMPARE(bad.ask("get\tB.first\n" + tooLong + "\nget\tB.never\n", 12),
+                 QByteArray("sB.firsterr\n"));
+        QTRY_COMPARE(bad.socket.state(), QLocalSocket::UnconnectedState);
+        QCOMPARE(c.ask("n\tB.d\n", 2), QByteArray("i1")); // the line came in pieces
+        QCOMPARE(m_handler->calls, (QStringList{"get B.a", "set B.b qlonglong 1", "get B.first",
+                                                "run B.d QString "}));
+    }
+
+    void requestsWaitWhileHeld()
+    {
+        m_server->hold(true); // start-up
+        Client c(m_path);
+        c.socket.write("get\tB.a\nget\tB.b\n");
+        QTest::qWait(100);
+        QVERIFY(m_handler->calls.isEmpty());
+        m_server->hold(false);
+        QCOMPARE(c.ask({}, 8), QByteArray("sB.asB.b"));
+    }
+
+    // A request of another client is served while one waits; a client's own requests still
+    // run one after the other.
+    void otherClientsAreServedInsideAWait()
+    {
+        Client first(m_path), second(m_path);
+        QElapsedTimer t;
+        qint64 answeredAt = -1;
+        QByteArray secondGot;
+        // Sent and answered from inside the event loop, that is, during the first one's wait.
+        QTimer::singleShot(50, &second.socket, [&] {
+            second.socket.write("get\tB.meanwhile\n");
+            QObject::connect(&second.socket, &QLocalSocket::readyRead, &second.socket, [&] {
+                secondGot += second.socket.readAll();
+                answeredAt = t.elapsed();
+            });
+        });
+        t.start();
+        QCOMPARE(first.ask("run\twait\nget\tB.after\n", 10), QByteArray("i1sB.after"));
+        QCOMPARE(secondGot, QByteArray("sB.meanwhile"));
+        QVERIFY2(answeredAt < WaitMs - 100, qPrintable(QString::number(answeredAt)));
+        QCOMPARE(m_handler->calls,
+                 (QStringList{"run wait QString ", "get B.meanwhile", "wait over", "get B.after"}));
+    }
+
+    void manyClientsEachInOrder()
+    {
+        Client leaver(m_path), quitter(m_path);
+        // It goes while its slow request runs; half of a second request is lost.
+        leaver.socket.write("run\tslow\nget\tB.partial");
+        QTimer::singleShot(50, &leaver.socket, [&leaver] { leaver.socket.abort(); });
+        // A whole request sent just before closing is still served.
+        quitter.socket.write("get\tB.last\n");
+        quitter.socket.disconnectFromServer();
+        std::vector<std::unique_ptr<Client>> clients(24);
+        QList<QByteArray> expected;
+        for (int i = 0; i < 24; ++i) { // their requests arrive while the slow request runs
+            clients[i] = std::make_unique<Client>(m_path);
+            expected << QByteArray();
+            for (int r = 0; r < 20; ++r) {
+                const QByteArray name = QStringLiteral("C%1.r%2").arg(i).arg(r).toLatin1();
+                clients[i]->socket.write("get\t" + name + '\n');
+                expected.last() += 's' + name;
+            }
+        }
+        for (int i = 0; i < 24; ++i)
+            QCOMPARE(clients[i]->ask({}, expected.at(i).size()), expected.at(i));
+        QCOMPARE(m_handler->calls.size(), 2 + 24 * 20);
+        QVERIFY(m_handler->calls.contains("get B.last"));
+        QVERIFY(!m_handler->calls.contains("get B.partial"));
+        QCOMPARE(m_handler->maxDepth, 1);
+        QTRY_COMPARE(m_server->clientCount(), 24);
+    }
+
+    // A client that sends requests but does not read the answers is not read either once its
+    // unsent answers pass the bound; others are served meanwhile; reading, it gets them all.
+    void clientThatDoesNotReadIsNotReadEither()
+    {
+        constexpr int Requests = 2000;
+        const qsizetype answerSize = 1 + m_handler->values.value("big").toString().size();
+        Client flood(m_path), other(m_path);
+        flood.socket.setReadBufferSize(4096);
+        flood.socket.write(QByteArray("get\tbig\n").repeated(Requests));
+        QTest::qWait(300);
+        const int served = int(m_handler->calls.size());
+        QVERIFY2(served * answerSize < 2 * (LocalServer::MaxUnsentBytes + 1024 * 1024),
+                 qPrintable(QString::number(served)));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(other.ask("get\tB.x\n", 4), QByteArray("sB.x"));
+        QVERIFY(t.elapsed() < 500);
+        flood.socket.setReadBufferSize(0);
+        const QByteArray all = flood.ask({}, Requests * answerSize, 20000);
+        QCOMPARE(all.size(), Requests * answerSize);
+        QCOMPARE(m_handler->calls.count("get big"), Requests);
+    }
+
+    void clientsBeyondTheCapAreRefused()
+    {
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < LocalServer::MaxClients + 3; ++i)
+            clients.push_back(std::make_unique<Client>(m_path));
+        const auto closed = [&] {
+            return std::count_if(clients.begin(), clients.end(), [](const auto& c) {
+                return c->socket.state() == QLocalSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE(closed(), 3);
+        QCOMPARE(m_server->clientCount(), LocalServer::MaxClients);
+        QCOMPARE(clients.front()->ask("get\tB.x\n", 4), QByteArray("sB.x"));
+        clients.clear();
+        QTRY_COMPARE(m_server->clientCount(), 0);
+        Client late(m_path);
+        QCOMPARE(late.ask("get\tB.y\n", 4), QByteArray("sB.y"));
+    }
+
+    // Accepting fails while the process has no descriptor left; the pipe keeps its name and
+    // serves again as soon as descriptors are free.
+    void runningOutOfDescriptorsKeepsThePipe()
+    {
+        rlimit normal;
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &normal) == 0);
+        rlimit low = normal;
+        low.rlim_cur = rlim_t(openDescriptors() + 9);
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &low) == 0);
+        {
+            std::vector<std::unique_ptr<QLocalSocket>> held;
+            for (int i = 0; i < 12; ++i) {
+                held.push_back(std::make_unique<QLocalSocket>());
+                held.back()->connectToServer(m_path);
+                QTest::qWait(10);
+            }
+            QTest::qWait(200);
+            QVERIFY(m_server->clientCount() < int(held.size()));
+        }
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &normal) == 0);
+        QVERIFY(QFile::exists(m_path));
+        Client c(m_path);
         QCOMPARE(c.ask("get\tB.x\n", 4), QByteArray("sB.x"));
-        // While it serves, nobody else takes the name, whatever they find there.
-        LocalServer second(m_handler.get());
-        QCOMPARE(second.listen(path), LocalServer::ListenResult::NameInUse);
-        QVERIFY(QFile::exists(path));
-        server.close();
-        QVERIFY(!QFile::exists(path) && !QFile::exists(path + ".lock"));
-    } else {
-        QVERIFY(!server.isListening());
-        QVERIFY2(server.errorString().contains(path), qPrintable(server.errorString()));
     }
-    if (present == "file") {
-        QVERIFY2(server.errorString().contains("a regular file"), qPrintable(server.errorString()));
+
+    void oneServerOwnsTheName_data()
+    {
+        QTest::addColumn<QString>("present"); // what stands at the socket's path first
+        QTest::addColumn<LocalServer::ListenResult>("result");
+        QTest::addColumn<QString>("says"); // part of the refusal
+        using R = LocalServer::ListenResult;
+        QTest::newRow("nothing") << "" << R::Listening << "";
+        QTest::newRow("socket of a program that ended") << "leftover" << R::Listening << "";
+        QTest::newRow("lock of a program that ended") << "stale lock" << R::Listening << "";
+        QTest::newRow("a program that takes no lock") << "listener" << R::NameInUse << "";
+        QTest::newRow("regular file") << "file" << R::Failed << "a regular file";
+        QTest::newRow("folder") << "folder" << R::Failed << "a folder";
+    }
+
+    void oneServerOwnsTheName()
+    {
+        QFETCH(QString, present);
+        QFETCH(LocalServer::ListenResult, result);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pipe"));
+        int listener = -1;
+        if (present == "leftover") {
+            QVERIFY(::close(bindSocket(path)) == 0);
+        } else if (present == "stale lock") {
+            // Locked by a process that ended without unlocking.
+            const pid_t child = fork();
+            if (child == 0) {
+                QLockFile lock(path + ".lock");
+                _exit(lock.tryLock(0) ? 0 : 1);
+            }
+            int status = -1;
+            QVERIFY(child > 0 && waitpid(child, &status, 0) == child && status == 0);
+            QVERIFY(QFile::exists(path + ".lock"));
+        } else if (present == "listener") {
+            listener = bindSocket(path);
+            QVERIFY(::listen(listener, 1) == 0);
+        } else if (present == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
+        } else if (present == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        }
+
+        LocalServer server(m_handler.get());
+        QCOMPARE(server.listen(path), result);
+        if (listener >= 0)
+            ::close(listener);
+        if (result == LocalServer::ListenResult::Listening) {
+            QCOMPARE(server.fullServerName(), path);
+            Client c(path);
+            QCOMPARE(c.ask("get\tB.x\n", 4), QByteArray("sB.x"));
+            // While it serves, nobody else takes the name, whatever they find there.
+            LocalServer second(m_handler.get());
+            QCOMPARE(second.listen(path), LocalServer::ListenResult::NameInUse);
+            QVERIFY(QFile::exists(path));
+            server.close();
+            QVERIFY(!QFile::exists(path) && !QFile::exists(path + ".lock"));
+        } else {
+            QVERIFY(!server.isListening());
+            const QString error = server.errorString();
+            QVERIFY2(error.contains(path) && error.contains(says), qPrintable(error));
+        }
+        // What stood there is left alone.
         QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "keep me");
+        QVERIFY(present != "file" ||
+                (file.open(QIODevice::ReadOnly) && file.readAll() == "keep me"));
+        QVERIFY(present != "folder" || QFileInfo(path).isDir());
     }
-    if (present == "folder")
-        QVERIFY(QFileInfo(path).isDir() && server.errorString().contains("a folder"));
-}
 
-void TestScriptPipe::socketFolderIsPrivate_data()
-{
-    QTest::addColumn<bool>("runtimeDir"); // XDG_RUNTIME_DIR set, else the temp folder
-    QTest::addColumn<int>("mode");        // of the folder found there; -1: none, 0: a link
-    QTest::addColumn<QString>("refused"); // part of the message; empty: listens
-    QTest::newRow("runtime folder") << true << 0700 << "";
-    QTest::newRow("runtime folder open to others") << true << 0755 << "open to other users";
-    QTest::newRow("temp folder, made") << false << -1 << "";
-    QTest::newRow("temp folder, found") << false << 0700 << "";
-    QTest::newRow("temp folder open to others") << false << 0777 << "open to other users";
-    QTest::newRow("temp folder is a link") << false << 0 << "a symbolic link";
-}
+    void socketFolderIsPrivate_data()
+    {
+        QTest::addColumn<bool>("runtimeDir"); // XDG_RUNTIME_DIR set, else the temp folder
+        QTest::addColumn<int>("mode");        // of the folder found there; -1: none, 0: a link
+        QTest::addColumn<QString>("refused"); // part of the message; empty: listens
+        QTest::newRow("runtime folder") << true << 0700 << "";
+        QTest::newRow("runtime folder open to others") << true << 0755 << "open to other users";
+        QTest::newRow("temp folder, made") << false << -1 << "";
+        QTest::newRow("temp folder, found") << false << 0700 << "";
+        QTest::newRow("temp folder open to others") << false << 0777 << "open to other users";
+        QTest::newRow("temp folder is a link") << false << 0 << "a symbolic link";
+    }
 
-void TestScriptPipe::socketFolderIsPrivate()
-{
-    QFETCH(bool, runtimeDir);
-    QFETCH(int, mode);
-    QFETCH(QString, refused);
-    QTemporaryDir base;
-    const QString name = QStringLiteral("RMX_tst");
-    const QString folder = runtimeDir ? base.filePath("run")
-                                      : base.filePath(QStringLiteral("rmx4218-%1").arg(geteuid()));
-    if (runtimeDir) {
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
-    } else {
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", QFile::encodeName(base.path()));
-    }
-    if (mode == 0) {
-        QVERIFY(QDir().mkdir(base.filePath("elsewhere")));
-        QVERIFY(QFile::link(base.filePath("elsewhere"), folder));
-    } else if (mode > 0) {
-        QVERIFY(QDir().mkdir(folder) && ::chmod(QFile::encodeName(folder).constData(), mode) == 0);
-    }
-    QCOMPARE(LocalServer::socketPath(name), folder + '/' + name);
+    void socketFolderIsPrivate()
+    {
+        QFETCH(bool, runtimeDir);
+        QFETCH(int, mode);
+        QFETCH(QString, refused);
+        QTemporaryDir base;
+        const QString name = QStringLiteral("RMX_tst");
+        const QString folder = runtimeDir
+                                   ? base.filePath("run")
+                                   : base.filePath(QStringLiteral("rmx4218-%1").arg(geteuid()));
+        if (runtimeDir) {
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+        } else {
+            qunsetenv("XDG_RUNTIME_DIR");
+            qputenv("TMPDIR", QFile::encodeName(base.path()));
+        }
+        if (mode == 0) {
+            QVERIFY(QDir().mkdir(base.filePath("elsewhere")));
+            QVERIFY(QFile::link(base.filePath("elsewhere"), folder));
+        } else if (mode > 0) {
+            QVERIFY(QDir().mkdir(folder) &&
+                    ::chmod(QFile::encodeName(folder).constData(), mode) == 0);
+        }
+        QCOMPARE(LocalServer::socketPath(name), folder + '/' + name);
 
-    LocalServer server(m_handler.get());
-    const LocalServer::ListenResult result = server.listen(name);
-    if (!refused.isEmpty()) {
-        QCOMPARE(result, LocalServer::ListenResult::Failed);
-        QVERIFY2(server.errorString().contains(refused), qPrintable(server.errorString()));
-        return;
+        LocalServer server(m_handler.get());
+        const LocalServer::ListenResult result = server.listen(name);
+        if (!refused.isEmpty()) {
+            QCOMPARE(result, LocalServer::ListenResult::Failed);
+            QVERIFY2(server.errorString().contains(refused), qPrintable(server.errorString()));
+            return;
+        }
+        QCOMPARE(result, LocalServer::ListenResult::Listening);
+        struct stat st;
+        QVERIFY(::lstat(QFile::encodeName(folder).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+        QVERIFY(LocalServer::isNameInUse(name));
+        Client c(folder + '/' + name);
+        QCOMPARE(c.ask("get\tB.x\n", 4), QByteArray("sB.x"));
     }
-    QCOMPARE(result, LocalServer::ListenResult::Listening);
-    struct stat st;
-    QVERIFY(::lstat(QFile::encodeName(folder).constData(), &st) == 0);
-    QCOMPARE(st.st_mode & 0777, 0700u);
-    QVERIFY(LocalServer::isNameInUse(name));
-    Client c(folder + '/' + name);
-    QCOMPARE(c.ask("get\tB.x\n", 4), QByteArray("sB.x"));
-}
+};
 
 QTEST_GUILESS_MAIN(TestScriptPipe)
 #include "tst_scriptpipe.moc"

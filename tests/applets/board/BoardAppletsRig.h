@@ -38,14 +38,7 @@ public:
     {
         restoreVariables();
         link.connectBoard(QStringLiteral("mockup"));
-        AppletInstances::controlBoard = &link;
-        AppletInstances::spiRaw = raw.get();
-        AppletInstances::spiController = spi.get();
-        AppletInstances::watchDog = watchDog.get();
-        AppletInstances::basic = basic.get();
-        AppletInstances::board = board.get();
-        AppletInstances::hbController = hb.get();
-        AppletInstances::application = application.get();
+        wire(true);
         for (Applet* a : all())
             a->setup();
         spi->runFunction(QStringLiteral("Clear"), QString());
@@ -56,15 +49,20 @@ public:
         for (Applet* a : all())
             if (a->isActive())
                 a->deactivate();
-        AppletInstances::controlBoard = nullptr;
-        AppletInstances::spiRaw = nullptr;
-        AppletInstances::spiController = nullptr;
-        AppletInstances::watchDog = nullptr;
-        AppletInstances::basic = nullptr;
-        AppletInstances::board = nullptr;
-        AppletInstances::hbController = nullptr;
-        AppletInstances::application = nullptr;
+        wire(false);
         restoreVariables();
+    }
+    // Sets the program-wide pointers to this rig's objects, or clears them.
+    void wire(bool on)
+    {
+        AppletInstances::controlBoard = on ? &link : nullptr;
+        AppletInstances::spiRaw = on ? raw.get() : nullptr;
+        AppletInstances::spiController = on ? spi.get() : nullptr;
+        AppletInstances::watchDog = on ? watchDog.get() : nullptr;
+        AppletInstances::basic = on ? basic.get() : nullptr;
+        AppletInstances::board = on ? board.get() : nullptr;
+        AppletInstances::hbController = on ? hb.get() : nullptr;
+        AppletInstances::application = on ? application.get() : nullptr;
     }
     QList<Applet*> all() const
     {

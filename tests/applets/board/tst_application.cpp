@@ -162,10 +162,6 @@ private slots:
         rig->application->functionHelpMap().clear();
         QCOMPARE(run(QString()), QVariant(false));
         QCOMPARE(run("demoON"), QVariant(false));
-        QCOMPARE(rig->application->functionHelpMap().value("DemoON"),
-                 QStringLiteral("Starts Demo application"));
-        QCOMPARE(rig->application->functionHelpMap().value("Stop"),
-                 QStringLiteral("Stops motor movement"));
         QVERIFY(motorTraces().isEmpty());
         QVERIFY(rig->application->isVisible());
         QVERIFY(!button("pbApplication_Stop")->isEnabled());

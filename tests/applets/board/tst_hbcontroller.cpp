@@ -257,10 +257,6 @@ private slots:
                  (QStringList{"set PWM1FREQ=1234", "set PWM0DUTY=37", "set PWM3DUTY=100"}));
         QCOMPARE(PwmVariables::PWM4_DUTY.value(), 50.0);
         QCOMPARE(PwmVariables::PWM4OnOff.value(), 0.0);
-        // Board's generator commands are these.
-        rig->forget();
-        QCOMPARE(rig->board->runFunction("setPWM1_Freq", QString()), QVariant(true));
-        QCOMPARE(rig->lines(), QStringList{"set PWM0FREQ=20000"});
     }
 
     void formEditsTheSharedChipImages()
