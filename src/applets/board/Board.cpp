@@ -7,6 +7,7 @@
 #include "CallerKey.h"
 #include "ChipRegisters.h"
 #include "ControlBoard.h"
+#include "GeneratorPanels.h"
 #include "PwmVariables.h"
 #include "Register.h"
 #include "SpiController.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr unsigned int DefaultConfigA = 697;
 constexpr unsigned int DefaultConfigB = 1314;
 
-const QString ClockPicture = QStringLiteral("image: url(:/board/img_signal_clock.png)");
 } // namespace
 
 using namespace BoardParameters;
@@ -41,19 +41,11 @@ SpiController* chainController(const char* unsent = nullptr)
 }
 } // namespace
 
-Board::Board(QWidget* parent) : Applet(parent), ui(new Ui_Board)
+Board::Board(QWidget* parent)
+    : Applet(parent), ui(new Ui_Board), m_panels(GeneratorPanels::setUpForm(this, ui))
 {
-    ui->setupUi(this);
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("Board"));
-    m_clockLabels[0] = ui->lblCLK1;
-    m_clockLabels[1] = ui->lblCLK2;
-    m_clockLabels[2] = ui->lblCLK3;
-    m_clockLabels[3] = ui->lblCLK4;
-    m_pinBoxes[0] = ui->cbPWM1_DIO;
-    m_pinBoxes[1] = ui->cbPWM2_DIO;
-    m_pinBoxes[2] = ui->cbPWM3_DIO;
-    m_pinBoxes[3] = ui->cbPWM4_DIO;
     setupSwitches();
     buildCommands();
     setWindowTitle(QStringLiteral("Board"));
@@ -507,8 +499,7 @@ void Board::showPinState(int n)
     // While the generator is off its pin is a plain output that the box drives;
     // while it runs the pin shows the clock and the box is locked.
     const bool generatorOff = PwmVariables::onOff(n)->value() == 0.0;
-    m_clockLabels[n - 1]->setStyleSheet(generatorOff ? QString() : ClockPicture);
-    m_pinBoxes[n - 1]->setEnabled(generatorOff);
+    m_panels.showRunning(n, !generatorOff);
 }
 
 void Board::setActiveMode()

@@ -2,11 +2,10 @@
 
 #include "Applet.h"
 #include "BoardParameters.h"
+#include "GeneratorPanels.h"
 
 #include <QStringList>
 
-class QCheckBox;
-class QLabel;
 class QTimer;
 class QWidget;
 class Register;
@@ -98,6 +97,5 @@ private:
     QTimer* m_refreshTimer = nullptr;
     QTimer* m_delayTimer = nullptr;
     bool m_delayBusy = false;
-    QLabel* m_clockLabels[4] = {};
-    QCheckBox* m_pinBoxes[4] = {};
+    GeneratorPanels m_panels;
 };

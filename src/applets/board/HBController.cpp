@@ -6,6 +6,7 @@
 #include "AppletInstances.h"
 #include "CallerKey.h"
 #include "ChipRegisters.h"
+#include "GeneratorPanels.h"
 #include "PwmVariables.h"
 #include "Variable.h"
 #include "ui_hbcontroller.h"
@@ -15,8 +16,6 @@
 #include <cmath>
 
 namespace {
-
-const QString ClockPicture = QStringLiteral("image: url(:/board/img_signal_clock.png)");
 
 // Settings every generator gets when the board connects.
 constexpr int DefaultFrequencyHz = 20000;
@@ -30,19 +29,11 @@ qint64 truncated(double value)
 
 } // namespace
 
-HBController::HBController(QWidget* parent) : Applet(parent), ui(new Ui_HBController)
+HBController::HBController(QWidget* parent)
+    : Applet(parent), ui(new Ui_HBController), m_panels(GeneratorPanels::setUpForm(this, ui))
 {
-    ui->setupUi(this);
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("HBController"));
-    m_clockLabels[0] = ui->lblCLK1;
-    m_clockLabels[1] = ui->lblCLK2;
-    m_clockLabels[2] = ui->lblCLK3;
-    m_clockLabels[3] = ui->lblCLK4;
-    m_pinBoxes[0] = ui->cbPWM1_DIO;
-    m_pinBoxes[1] = ui->cbPWM2_DIO;
-    m_pinBoxes[2] = ui->cbPWM3_DIO;
-    m_pinBoxes[3] = ui->cbPWM4_DIO;
     buildCommands();
     setWindowTitle(QStringLiteral("HB Controller"));
     m_fixedWidth = true;
@@ -119,15 +110,13 @@ void HBController::switchStep(int n)
             runOwn(QStringLiteral("setPWM%1_DIO").arg(n));
         else
             AppletCalls::sendLine(QStringLiteral("set PWM%1DUTY=0").arg(k));
-        m_clockLabels[k]->setStyleSheet(QString());
-        m_pinBoxes[k]->setEnabled(true);
+        m_panels.showRunning(n, false);
     } else {
         AppletCalls::sendLine(QStringLiteral("set PWM%1CONF").arg(k));
         AppletCalls::sendLine(QStringLiteral("set PWM%1START").arg(k));
         runOwn(QStringLiteral("setPWM%1_Duty").arg(n));
         runOwn(QStringLiteral("setPWM%1_Freq").arg(n));
-        m_clockLabels[k]->setStyleSheet(ClockPicture);
-        m_pinBoxes[k]->setEnabled(false);
+        m_panels.showRunning(n, true);
     }
     slot_updateControls(QStringLiteral("PWM%1OnOff").arg(n));
 }
@@ -294,7 +283,7 @@ void HBController::sendDuty(int n)
 void HBController::sendPinLevel(int n)
 {
     // A partly ticked box counts as ticked.
-    const int level = m_pinBoxes[n - 1]->checkState() != Qt::Unchecked ? 100 : 0;
+    const int level = m_panels.pinBox(n)->checkState() != Qt::Unchecked ? 100 : 0;
     AppletCalls::sendLine(QStringLiteral("set PWM%1DUTY=%2").arg(n - 1).arg(level));
     qCDebug(lcBoard).noquote()
         << QStringLiteral("PWM%1 Duty-cycle Changed to %2").arg(n).arg(level);

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "Applet.h"
+#include "GeneratorPanels.h"
 
-class QCheckBox;
-class QLabel;
 class Ui_HBController;
 
 // The half-bridge and PWM window ("HB Controller"). Its pages edit the chip's register
@@ -58,6 +57,5 @@ private:
     void readHalfBridges();
 
     Ui_HBController* ui = nullptr;
-    QLabel* m_clockLabels[4] = {};
-    QCheckBox* m_pinBoxes[4] = {};
+    GeneratorPanels m_panels;
 };
