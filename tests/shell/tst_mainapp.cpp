@@ -190,8 +190,16 @@ private slots:
     {
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
         MainWindow* window = m_app->mainWindow();
+        // Basic and Application open with every connection; HB Controller from its
+        // Windows menu entry (Ctrl+2).
+        QVERIFY(AppletInstances::basic->container()->isVisible());
+        QVERIFY(AppletInstances::application->container()->isVisible());
         Applet* hb = AppletInstances::hbController;
-        hb->showWindow();
+        QVERIFY(!hb->container()->isVisible());
+        QCOMPARE(hb->windowAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+2")));
+        QVERIFY(window->windowsMenu()->actions().contains(hb->windowAction()));
+        hb->windowAction()->trigger();
+        QVERIFY(hb->container()->isVisible());
         window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(hb->container()));
         QCOMPARE(window->mdiArea()->activeApplet(), hb);
 
