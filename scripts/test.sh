@@ -18,7 +18,8 @@ run_suite() { # <build dir> <ctest args...>
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"
 }
 
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Tests on explicitly: run.sh configures the same folder without them.
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRMX_BUILD_TESTS=ON
 run_suite "$root/build" -LE bench
 
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
