@@ -27,6 +27,16 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// A line as a message quotes it: its start only, so that a file of one huge line still
+// gives a message box that opens at once.
+QString quoted(const QString& line)
+{
+    constexpr int MaxQuoted = 80;
+    if (line.size() <= MaxQuoted)
+        return line;
+    return line.left(MaxQuoted) + QStringLiteral("…");
+}
+
 Result fault(int line, const QString& why)
 {
     Result r;
@@ -68,10 +78,11 @@ Result parse(const QString& text)
         switch (state) {
         case State::Name:
             if (line == QLatin1String("{") || line == QLatin1String("}"))
-                return fault(lineNo, tr("a register name was expected, found \"%1\"").arg(line));
+                return fault(lineNo,
+                             tr("a register name was expected, found \"%1\"").arg(quoted(line)));
             if (!known.contains(line))
                 return fault(lineNo, tr("unknown register name \"%1\" (expected one of %2)")
-                                         .arg(line, known.join(QLatin1String(", "))));
+                                         .arg(quoted(line), known.join(QLatin1String(", "))));
             if (seen.contains(line))
                 return fault(lineNo, tr("register %1 appears a second time").arg(line));
             seen.insert(line);
@@ -81,9 +92,8 @@ Result parse(const QString& text)
             break;
         case State::Open:
             if (line != QLatin1String("{"))
-                return fault(
-                    lineNo,
-                    tr("\"{\" expected after register %1, found \"%2\"").arg(current.name, line));
+                return fault(lineNo, tr("\"{\" expected after register %1, found \"%2\"")
+                                         .arg(current.name, quoted(line)));
             state = State::Body;
             break;
         case State::Body: {
@@ -100,11 +110,11 @@ Result parse(const QString& text)
                 return fault(lineNo, tr("register %1 has more than one value").arg(current.name));
             qint64 value = 0;
             if (!TextConvert::toInt64(line, &value))
-                return fault(lineNo, tr("\"%1\" is not a number").arg(line));
+                return fault(lineNo, tr("\"%1\" is not a number").arg(quoted(line)));
             if (value < 0 || value > qint64(MaxValue))
                 return fault(lineNo, tr("value %1 of register %2 does not fit in 11 bits "
                                         "(0 to 0x7FF)")
-                                         .arg(line, current.name));
+                                         .arg(quoted(line), current.name));
             current.value = quint32(value);
             current.line = lineNo;
             haveValue = true;
