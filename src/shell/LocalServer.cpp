@@ -1,19 +1,18 @@
 #include "LocalServer.h"
 #include "LogKind.h"
 
+#include "NameLock.h"
 #include "ScriptProtocol.h"
 #include "ShellLog.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
-#include <QLockFile>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -22,9 +21,10 @@
 namespace {
 
 constexpr int LogTextLimit = 200;
-// What Qt reads ahead of the requests being served, per client.
-constexpr qint64 ReadBufferSize = 64 * 1024;
-constexpr qint64 ReadChunk = 16 * 1024;
+// Unserved request bytes held per client: room for one line of the longest length and
+// its line end, so that an over-long line is always seen whole enough to be refused.
+constexpr qint64 InputLimit = ScriptProtocol::MaxLineLength + 2;
+constexpr size_t ReadChunk = 16 * 1024;
 constexpr int AcceptRetryMs = 100;
 constexpr int Backlog = 64;
 
@@ -70,17 +70,12 @@ bool socketAnswers(const QByteArray& path)
     return answers;
 }
 
-QString kindOf(mode_t mode)
+// The peer closed its socket: POLLHUP. A peer that only ended its sending side
+// (shutdown(SHUT_WR)) gives end of input but no POLLHUP, and still reads its answers.
+bool hasHungUp(int fd)
 {
-    if (S_ISDIR(mode))
-        return QObject::tr("a folder");
-    if (S_ISREG(mode))
-        return QObject::tr("a regular file");
-    if (S_ISLNK(mode))
-        return QObject::tr("a symbolic link");
-    if (S_ISFIFO(mode))
-        return QObject::tr("a FIFO");
-    return QObject::tr("a special file");
+    pollfd p{fd, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 QString runtimeFolder(bool* shared)
@@ -108,8 +103,8 @@ bool checkPrivateFolder(const QString& folder, bool create, QString* error)
         return false;
     }
     if (!S_ISDIR(st.st_mode))
-        *error =
-            QObject::tr("The pipe folder %1 is %2, not a folder").arg(folder, kindOf(st.st_mode));
+        *error = QObject::tr("The pipe folder %1 is %2, not a folder")
+                     .arg(folder, NameLock::describeFileType(st.st_mode));
     else if (st.st_uid != ::geteuid())
         *error = QObject::tr("The pipe folder %1 belongs to another user").arg(folder);
     else if (st.st_mode & 077)
@@ -125,17 +120,25 @@ bool checkPrivateFolder(const QString& folder, bool create, QString* error)
 
 struct LocalServer::Client
 {
-    QPointer<QLocalSocket> socket;
-    QByteArray in;        // received bytes; served from `pos`
-    qsizetype pos = 0;    // start of the next request in `in`
-    qsizetype scan = 0;   // no line end in `in` before this
-    bool pumping = false; // a serving loop for this client is on the stack
-    bool closing = false; // an over-long line was refused: nothing more is served
-    bool gone = false;    // disconnected; its complete lines are still served
+    int fd = -1;
+    QSocketNotifier* reader = nullptr;
+    QSocketNotifier* writer = nullptr;
+    QByteArray in;           // received bytes; served from `pos`
+    qsizetype pos = 0;       // start of the next request in `in`
+    qsizetype scan = 0;      // no line end in `in` before this
+    QByteArray out;          // answers not yet sent
+    bool pumping = false;    // a serving loop for this client is on the stack
+    bool closing = false;    // an over-long line was refused: nothing more is served
+    bool inputEnded = false; // the client ended its sending side; it still gets answers
+    bool gone = false;       // removed: nothing more is read, served or sent
+
+    qsizetype unserved() const { return in.size() - pos; }
+    bool hasRequest() const { return in.indexOf('\n', pos) >= 0; }
 };
 
 LocalServer::LocalServer(ScriptHandler* handler, QObject* parent)
-    : QObject(parent), m_handler(handler), m_acceptRetry(new QTimer(this))
+    : QObject(parent), m_handler(handler), m_acceptRetry(new QTimer(this)),
+      m_hangUpCheck(new QTimer(this))
 {
     m_acceptRetry->setSingleShot(true);
     m_acceptRetry->setInterval(AcceptRetryMs);
@@ -143,6 +146,8 @@ LocalServer::LocalServer(ScriptHandler* handler, QObject* parent)
         if (m_acceptNotifier)
             m_acceptNotifier->setEnabled(true);
     });
+    m_hangUpCheck->setInterval(HangUpCheckMs);
+    connect(m_hangUpCheck, &QTimer::timeout, this, &LocalServer::checkHangUps);
 }
 
 LocalServer::~LocalServer()
@@ -198,22 +203,22 @@ LocalServer::ListenResult LocalServer::openSocket(const QString& name)
     }
 
     // The lock decides who owns the name, even while the owner is too busy to answer.
-    // A lock left by a program that has ended is stale and taken over.
-    m_lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::LockFailedError) {
-            m_error = tr("Pipe %1 is already used by another software").arg(path);
-            return ListenResult::NameInUse;
-        }
-        m_error = tr("Cannot lock the pipe %1 (%2.lock)").arg(path, path);
+    m_lock = std::make_unique<NameLock>(path + QStringLiteral(".lock"));
+    switch (m_lock->lock()) {
+    case NameLock::Result::Locked:
+        break;
+    case NameLock::Result::HeldByOther:
+        m_error = tr("Pipe %1 is already used by another software").arg(path);
+        return ListenResult::NameInUse;
+    case NameLock::Result::Failed:
+        m_error = m_lock->errorString();
         return ListenResult::Failed;
     }
     struct stat st;
     if (::lstat(native.constData(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
             m_error = tr("%1 is %2, not a socket; it is left as it is and no pipe is served")
-                          .arg(path, kindOf(st.st_mode));
+                          .arg(path, NameLock::describeFileType(st.st_mode));
             return ListenResult::Failed;
         }
         // Under the lock, a socket is what a program that ended left behind, unless a
@@ -275,15 +280,11 @@ void LocalServer::close()
 {
     releaseName();
     m_name.clear();
+    m_hangUpCheck->stop();
     const auto clients = m_clients;
-    m_clients.clear();
     for (const ClientPtr& client : clients) {
-        client->gone = true;
-        if (QLocalSocket* socket = client->socket) {
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
-        }
+        flush(client); // answers already given leave if the client takes them now
+        removeClient(client);
     }
 }
 
@@ -330,49 +331,82 @@ void LocalServer::acceptClients()
 
 void LocalServer::addClient(int fd)
 {
-    auto* socket = new QLocalSocket(this);
-    if (!socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
-        ::close(fd);
-        delete socket;
-        return;
-    }
-    socket->setReadBufferSize(ReadBufferSize);
     auto client = std::make_shared<Client>();
-    client->socket = socket;
-    m_clients.insert(socket, client);
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { pumpSocket(socket); });
-    connect(socket, &QLocalSocket::bytesWritten, this, [this, socket] { pumpSocket(socket); });
-    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { onDisconnected(socket); });
+    client->fd = fd;
+    client->reader = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
+    client->writer = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
+    client->writer->setEnabled(false);
+    const std::weak_ptr<Client> weak = client;
+    connect(client->reader, &QSocketNotifier::activated, this, [this, weak] {
+        if (const ClientPtr c = weak.lock())
+            readFrom(c);
+    });
+    connect(client->writer, &QSocketNotifier::activated, this, [this, weak] {
+        if (const ClientPtr c = weak.lock()) {
+            flush(c);
+            pump(c); // it may be served again now that it has read
+        }
+    });
+    m_clients << client;
     // Data may have arrived together with the connection.
-    pump(client);
+    readFrom(client);
 }
 
-void LocalServer::pumpSocket(QLocalSocket* socket)
+bool LocalServer::wantsToRead(const Client& client) const
 {
-    if (const ClientPtr client = m_clients.value(socket))
-        pump(client);
+    return !client.gone && !client.closing && !client.inputEnded &&
+           client.unserved() < InputLimit && client.out.size() <= MaxUnsentBytes;
 }
 
-void LocalServer::onDisconnected(QLocalSocket* socket)
+void LocalServer::readFrom(const ClientPtr& client)
 {
-    const ClientPtr client = m_clients.value(socket);
-    if (!client)
-        return;
-    // Lines already complete are still served (their answers go nowhere); a partial
-    // line is dropped.
-    if (socket->bytesAvailable() > 0)
-        client->in += socket->readAll();
-    client->gone = true;
-    pump(client);
-}
-
-void LocalServer::removeClient(const ClientPtr& client)
-{
-    if (QLocalSocket* socket = client->socket) {
-        m_clients.remove(socket);
-        socket->disconnect(this);
-        socket->deleteLater();
+    while (wantsToRead(*client)) {
+        QByteArray& in = client->in;
+        if (client->pos > 0) { // what was served goes
+            in.remove(0, client->pos);
+            client->scan -= client->pos;
+            client->pos = 0;
+        }
+        char buffer[ReadChunk];
+        const size_t room = size_t(qMin(qint64(sizeof buffer), InputLimit - client->unserved()));
+        const ssize_t n = ::recv(client->fd, buffer, room, MSG_DONTWAIT);
+        if (n > 0) {
+            in.append(buffer, n);
+        } else if (n == 0) {
+            client->inputEnded = true;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            break;
+        } else if (errno != EINTR) {
+            removeClient(client); // reset by the peer: it has gone
+            return;
+        }
     }
+    if (client->inputEnded && hasHungUp(client->fd)) {
+        removeClient(client);
+        return;
+    }
+    pump(client);
+}
+
+void LocalServer::flush(const ClientPtr& client)
+{
+    QByteArray& out = client->out;
+    qsizetype sent = 0;
+    while (!client->gone && sent < out.size()) {
+        const ssize_t n = ::send(client->fd, out.constData() + sent, size_t(out.size() - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else if (n < 0 && errno != EINTR) {
+            removeClient(client); // the client closed: its answers go nowhere
+            return;
+        }
+    }
+    out.remove(0, sent);
+    if (client->writer)
+        client->writer->setEnabled(!out.isEmpty());
 }
 
 void LocalServer::hold(bool held)
@@ -385,55 +419,71 @@ void LocalServer::hold(bool held)
         pump(client);
 }
 
-void LocalServer::pump(const ClientPtr& client)
+void LocalServer::pump(ClientPtr client)
 {
     // One serving loop per client: a call from inside its running request (its socket
     // signals) leaves the next request to the loop already on the stack.
-    if (client->pumping)
+    if (client->pumping || client->gone)
         return;
     client->pumping = true;
     while (serveNext(client)) {
     }
     client->pumping = false;
-    if (client->gone && (client->closing || client->in.indexOf('\n', client->pos) < 0))
+    settle(client);
+}
+
+// After serving: read on when there is room, close a client whose every answer is out
+// once it has nothing more to send, and watch for departures while not reading.
+void LocalServer::settle(const ClientPtr& client)
+{
+    if (client->gone)
+        return;
+    const bool done = client->closing || (client->inputEnded && !client->hasRequest());
+    if (done && !client->pumping && client->out.isEmpty()) {
         removeClient(client);
+        return;
+    }
+    const bool reading = wantsToRead(*client);
+    client->reader->setEnabled(reading);
+    if (!reading && !m_hangUpCheck->isActive())
+        m_hangUpCheck->start();
+}
+
+void LocalServer::checkHangUps()
+{
+    bool watching = false;
+    const auto clients = m_clients;
+    for (const ClientPtr& client : clients) {
+        if (client->reader->isEnabled())
+            continue;
+        if (hasHungUp(client->fd))
+            removeClient(client);
+        else
+            watching = true;
+    }
+    if (!watching)
+        m_hangUpCheck->stop();
 }
 
 // Serves the client's next request when it has one and may be served now. True when the
 // loop may go on with the one after.
 bool LocalServer::serveNext(const ClientPtr& client)
 {
-    QLocalSocket* socket = client->socket;
-    if (!socket || client->closing || m_held)
+    if (client->gone || client->closing || m_held)
         return false;
-    if (!client->gone && socket->bytesToWrite() > MaxUnsentBytes)
-        return false; // goes on when the client has read (bytesWritten)
+    if (client->out.size() > MaxUnsentBytes)
+        return false; // goes on when the client has read (the writer's signal)
 
-    // The next line, reading no further ahead than it needs.
-    QByteArray& in = client->in;
-    qsizetype end = -1;
-    while ((end = in.indexOf('\n', client->scan)) < 0) {
+    const QByteArray& in = client->in;
+    const qsizetype end = in.indexOf('\n', client->scan);
+    if (end < 0)
         client->scan = in.size();
-        const qsizetype held = in.size() - client->pos;
-        if (held > ScriptProtocol::MaxLineLength || client->gone || socket->bytesAvailable() <= 0)
-            break;
-        if (client->pos > 0) {
-            in.remove(0, client->pos);
-            client->scan -= client->pos;
-            client->pos = 0;
-        }
-        in += socket->read(qMin(ReadChunk, ScriptProtocol::MaxLineLength + 2 - held));
-    }
-    const bool overLong =
-        (end >= 0 ? end : in.size()) - client->pos > ScriptProtocol::MaxLineLength;
-    if (overLong) {
+    if ((end >= 0 ? end : in.size()) - client->pos > ScriptProtocol::MaxLineLength) {
         // Refused, complete or not, and nothing more is read from that client.
         client->closing = true;
         emit signal_log(LogKind::PipeTraffic, tr("Pipe: request line too long, client dropped"));
-        if (!client->gone) {
-            socket->write("err\n");
-            socket->disconnectFromServer();
-        }
+        client->out += "err\n";
+        flush(client);
         return false;
     }
     if (end < 0)
@@ -449,11 +499,10 @@ bool LocalServer::serveNext(const ClientPtr& client)
     emit signal_log(LogKind::PipeTraffic, QStringLiteral(">> ") + logText(reply));
     --m_depth;
 
-    socket = client->socket; // the request may have outlived its client
-    if (socket && socket->state() == QLocalSocket::ConnectedState) {
-        socket->write(reply);
-        socket->flush();
-    }
+    if (client->gone)
+        return false; // it left while its request ran: the answer goes nowhere
+    client->out += reply;
+    flush(client);
     if (m_depth > 0) {
         // This ran inside another request's wait: let that one go on before this
         // client's next request, so a client that keeps sending cannot hold it forever.
@@ -467,4 +516,27 @@ bool LocalServer::serveNext(const ClientPtr& client)
         return false;
     }
     return true;
+}
+
+// The client's place is free at once; requests of it that have not started are dropped.
+void LocalServer::removeClient(const ClientPtr& client)
+{
+    if (client->gone)
+        return;
+    client->gone = true;
+    m_clients.removeOne(client);
+    if (!client->closing && client->hasRequest())
+        emit signal_log(LogKind::PipeTraffic,
+                        tr("Pipe: a client left; its requests not yet served are dropped"));
+    // The notifiers may be the ones whose signal is running: disabled now, deleted later.
+    for (QSocketNotifier* notifier : {client->reader, client->writer}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    client->reader = client->writer = nullptr;
+    ::close(client->fd);
+    client->fd = -1;
+    client->in.clear();
+    client->out.clear();
+    client->pos = client->scan = 0;
 }

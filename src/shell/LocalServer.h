@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
-class QLocalSocket;
-class QLockFile;
+class NameLock;
 class QSocketNotifier;
 class QTimer;
 class ScriptHandler;
@@ -20,6 +19,9 @@ class ScriptHandler;
 // the applets) lets the requests of other clients be served inside it. A client is read
 // only while its unsent answers stay under a bound, so one that never reads holds a
 // bounded amount of memory and slows nobody else.
+// A client that closes its socket frees its place at once: its requests that have not
+// started are dropped, and the answer of one that is running is discarded. A client that
+// only ends its sending side (half-close) gets every answer, then is closed.
 class LocalServer : public QObject
 {
     Q_OBJECT
@@ -45,6 +47,8 @@ public:
     QString fullServerName() const { return m_path; }
     QString errorString() const { return m_error; }
     int clientCount() const { return int(m_clients.size()); }
+    // How soon a client that closed is noticed while it is not being read.
+    static constexpr int HangUpCheckMs = 50;
 
     // While held, requests are read but not served (start-up); releasing serves them.
     void hold(bool held);
@@ -68,17 +72,21 @@ private:
     void releaseName();
     void acceptClients();
     void addClient(int fd);
-    void pumpSocket(QLocalSocket* socket);
-    void pump(const ClientPtr& client);
+    void readFrom(const ClientPtr& client);
+    void flush(const ClientPtr& client);
+    void pump(ClientPtr client);
     bool serveNext(const ClientPtr& client);
-    void onDisconnected(QLocalSocket* socket);
+    void settle(const ClientPtr& client);
+    bool wantsToRead(const Client& client) const;
+    void checkHangUps();
     void removeClient(const ClientPtr& client);
 
     ScriptHandler* m_handler;
-    QHash<QLocalSocket*, ClientPtr> m_clients;
-    std::unique_ptr<QLockFile> m_lock;
+    QList<ClientPtr> m_clients;
+    std::unique_ptr<NameLock> m_lock;
     QSocketNotifier* m_acceptNotifier = nullptr;
     QTimer* m_acceptRetry;
+    QTimer* m_hangUpCheck;
     int m_listenFd = -1;
     quint64 m_socketDevice = 0; // identity of the socket file this server made
     quint64 m_socketInode = 0;

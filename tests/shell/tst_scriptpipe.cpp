@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,6 +99,20 @@ int bindSocket(const QString& path)
     qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     return ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
+}
+
+// A client on a plain socket, for what QLocalSocket cannot do (a half-close).
+int connectRaw(const QString& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 
 int openDescriptors()
@@ -262,13 +277,10 @@ private slots:
 
     void manyClientsEachInOrder()
     {
-        Client leaver(m_path), quitter(m_path);
+        Client leaver(m_path);
         // It goes while its slow request runs; half of a second request is lost.
         leaver.socket.write("run\tslow\nget\tB.partial");
         QTimer::singleShot(50, &leaver.socket, [&leaver] { leaver.socket.abort(); });
-        // A whole request sent just before closing is still served.
-        quitter.socket.write("get\tB.last\n");
-        quitter.socket.disconnectFromServer();
         std::vector<std::unique_ptr<Client>> clients(24);
         QList<QByteArray> expected;
         for (int i = 0; i < 24; ++i) { // their requests arrive while the slow request runs
@@ -282,11 +294,57 @@ private slots:
         }
         for (int i = 0; i < 24; ++i)
             QCOMPARE(clients[i]->ask({}, expected.at(i).size()), expected.at(i));
-        QCOMPARE(m_handler->calls.size(), 2 + 24 * 20);
-        QVERIFY(m_handler->calls.contains("get B.last"));
+        QCOMPARE(m_handler->calls.size(), 1 + 24 * 20);
         QVERIFY(!m_handler->calls.contains("get B.partial"));
         QCOMPARE(m_handler->maxDepth, 1);
         QTRY_COMPARE(m_server->clientCount(), 24);
+    }
+
+    // A client that closes frees its place at once, even while its request runs; what it
+    // queued behind that request is dropped.
+    void clientThatClosesLeavesAtOnce()
+    {
+        Client leaver(m_path);
+        int clientsSoonAfter = -1;
+        bool stillRunning = false;
+        // Both run inside the wait, as everything else does while it runs.
+        QTimer::singleShot(50, &leaver.socket, [&leaver] { leaver.socket.abort(); });
+        QTimer::singleShot(50 + 3 * LocalServer::HangUpCheckMs, this, [&] {
+            clientsSoonAfter = m_server->clientCount();
+            stillRunning = !m_handler->calls.contains("wait over");
+        });
+        leaver.socket.write("run\twait\n" + QByteArray("get\tB.queued\n").repeated(200));
+        QTRY_VERIFY(m_handler->calls.contains("wait over"));
+        QTest::qWait(50);
+        QVERIFY(stillRunning);
+        QCOMPARE(clientsSoonAfter, 0);
+        QCOMPARE(m_handler->calls, QStringList({"run wait QString ", "wait over"}));
+    }
+
+    // A client that only ends its sending side (as `socat`, `nc -N` or shutdown(SHUT_WR)
+    // do) gets every answer in order, then the connection ends.
+    void halfClosedClientGetsEveryAnswer()
+    {
+        const int fd = connectRaw(m_path);
+        QVERIFY(fd >= 0);
+        const QByteArray requests = "get\tB.first\nrun\twait\nget\tB.last\n";
+        QCOMPARE(::write(fd, requests.constData(), size_t(requests.size())), requests.size());
+        QCOMPARE(::shutdown(fd, SHUT_WR), 0);
+        QByteArray got;
+        bool ended = false;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                char buffer[256];
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n > 0)
+                    got.append(buffer, n);
+                ended = n == 0;
+                return ended;
+            },
+            3000));
+        ::close(fd);
+        QCOMPARE(got, QByteArray("sB.firsti1sB.last"));
+        QCOMPARE(m_server->clientCount(), 0);
     }
 
     // A client that sends requests but does not read the answers is not read either once its
@@ -368,6 +426,13 @@ private slots:
         QTest::newRow("a program that takes no lock") << "listener" << R::NameInUse << "";
         QTest::newRow("regular file") << "file" << R::Failed << "a regular file";
         QTest::newRow("folder") << "folder" << R::Failed << "a folder";
+        // The lock file: whatever a regular one holds, only a live owner keeps the name;
+        // anything else there is refused without being opened in a way that could block.
+        QTest::newRow("empty lock, an hour old") << "empty lock" << R::Listening << "";
+        QTest::newRow("lock holding garbage") << "garbage lock" << R::Listening << "";
+        QTest::newRow("FIFO at the lock") << "lock fifo" << R::Failed << "a FIFO";
+        QTest::newRow("dangling link at the lock") << "lock link" << R::Failed << "a symbolic link";
+        QTest::newRow("folder at the lock") << "lock folder" << R::Failed << "a folder";
     }
 
     void oneServerOwnsTheName()
@@ -398,6 +463,20 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
         } else if (present == "folder") {
             QVERIFY(QDir().mkdir(path));
+        } else if (present.endsWith(" lock")) {
+            QFile lock(path + ".lock");
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            if (present == "garbage lock")
+                lock.write("\xff\x01 not a process\n");
+            lock.close();
+            const timeval hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+            QVERIFY(::utimes(QFile::encodeName(lock.fileName()).constData(), hourAgo) == 0);
+        } else if (present == "lock fifo") {
+            QVERIFY(::mkfifo(QFile::encodeName(path + ".lock").constData(), 0600) == 0);
+        } else if (present == "lock link") {
+            QVERIFY(QFile::link(dir.filePath("nowhere"), path + ".lock"));
+        } else if (present == "lock folder") {
+            QVERIFY(QDir().mkdir(path + ".lock"));
         }
 
         LocalServer server(m_handler.get());
@@ -424,6 +503,8 @@ private slots:
         QVERIFY(present != "file" ||
                 (file.open(QIODevice::ReadOnly) && file.readAll() == "keep me"));
         QVERIFY(present != "folder" || QFileInfo(path).isDir());
+        QVERIFY(!present.startsWith("lock ") || QFileInfo(path + ".lock").isSymLink() ||
+                QFileInfo::exists(path + ".lock"));
     }
 
     void socketFolderIsPrivate_data()
