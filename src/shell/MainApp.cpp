@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -71,6 +72,8 @@ void MainApp::error(const QString& text)
 void MainApp::fatal(const QString& text)
 {
     m_splash->hide();
+    if (m_quitting)
+        return; // asked to end: nobody is waiting for the reason
     QMessageBox::critical(nullptr, QString::fromLatin1(ChipName), text);
 }
 
@@ -80,6 +83,8 @@ bool MainApp::startServer()
     m_server->hold(true); // requests wait until start-up has ended
     QString name = m_pipeName;
     for (;;) {
+        if (m_quitting)
+            return false;
         const LocalServer::ListenResult result = m_server->listen(name);
         if (result == LocalServer::ListenResult::Listening)
             break;
@@ -97,6 +102,8 @@ bool MainApp::startServer()
             name = QInputDialog::getText(nullptr, QString::fromLatin1(ChipName), tr("Pipename"),
                                          QLineEdit::Normal, name + QStringLiteral("_2"), &ok)
                        .trimmed();
+        if (m_quitting)
+            return false;
         if (!ok || name.isEmpty()) {
             fatal(tr("No pipe for scripting requests.\nThe program ends."));
             return false;
@@ -122,6 +129,8 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
         applet->setWindowTitle(QStringLiteral("(Ctrl+%1) ").arg(n) + title);
     }
     m_splash->step(tr("Setting up %1").arg(applet->objectName()));
+    if (m_quitting)
+        return false;
     if (!applet->setup()) {
         fatal(tr("Setting up the %1 window failed.\nThe program ends.").arg(applet->objectName()));
         return false;
@@ -177,7 +186,7 @@ bool MainApp::init()
 
     m_splash->step(tr("Connecting the board link"));
     createBoardLink();
-    return true;
+    return !m_quitting;
 }
 
 void MainApp::createBoardLink()
@@ -200,6 +209,7 @@ void MainApp::createBoardLink()
         m_logs->setCommLogging(on);
     });
     connect(m_window, &MainWindow::signal_loadConfig, this, &MainApp::loadConfigInteractive);
+    connect(m_window, &MainWindow::signal_quitRequested, this, &MainApp::requestQuit);
     connect(m_window, &MainWindow::signal_rescanPorts, this,
             [this] { m_window->setPorts(ControlBoard::availablePorts()); });
 }
@@ -272,6 +282,21 @@ void MainApp::shutdown()
     m_window = nullptr;
     delete m_server;
     m_server = nullptr;
+}
+
+void MainApp::requestQuit()
+{
+    m_quitting = true;
+    if (auto* board = qobject_cast<Board*>(AppletInstances::board))
+        board->cancelWaits();
+    // Questions and messages of start-up (or of a board that failed to open) run loops
+    // of their own; they end as if declined.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+    QCoreApplication::quit();
 }
 
 Applet* MainApp::appletByName(const QString& objectName) const
@@ -427,8 +452,8 @@ QVariant MainApp::run(const QString& name, const QVariant& args)
         closeBoard();
         result = true;
     } else if (name == QLatin1String("shutdown")) {
-        // Queued, so that the answer leaves before the program ends.
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        // The answer still leaves: the event loop ends only once this request returns.
+        requestQuit();
         result = true;
     } else if (name == QLatin1String("set_timeout")) {
         bool ok = false;

@@ -43,6 +43,11 @@ public:
     void start();
     // Deactivates the applets, closes the port, deletes applets, link, window and pipe.
     void shutdown();
+    // "run shutdown", SIGTERM, SIGINT, closing the main window: every wait in progress
+    // ends (a running demonstration stops), start-up dialogs close and the event loop
+    // ends, so that shutdown() follows at once. Safe at any point of start-up.
+    void requestQuit();
+    bool isQuitting() const { return m_quitting; }
 
     ControlBoard* controlBoard() const { return m_board; }
     MainWindow* mainWindow() const { return m_window; }
@@ -115,4 +120,5 @@ private:
     QSet<Applet*> m_windowsToRestore;
     bool m_everConnected = false;
     bool m_ready = false;
+    bool m_quitting = false;
 };

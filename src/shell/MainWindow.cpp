@@ -211,5 +211,5 @@ AppletHelper* MainWindow::openHelp(Applet* applet)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    QApplication::quit();
+    emit signal_quitRequested();
 }

@@ -51,6 +51,8 @@ signals:
     void signal_commLogging(bool on);
     void signal_loadConfig();
     void signal_rescanPorts();
+    // The user closed the window (or chose Exit): the program ends.
+    void signal_quitRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -16,15 +16,11 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(RMX_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // SIGTERM and SIGINT quit like "run shutdown" or closing the window. One that comes
-    // during start-up ends the program once start-up is over, since a quit then cannot
-    // reach the event loop that is yet to run.
-    bool quitBySignal = false;
+    // SIGTERM and SIGINT quit like "run shutdown" or closing the window, at any point:
+    // during start-up they close its questions and start-up stops.
     SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::signal_received, &app, [&quitBySignal](int) {
-        quitBySignal = true;
-        QCoreApplication::quit();
-    });
+    QObject::connect(&watcher, &SignalWatcher::signal_received, &app,
+                     [](int) { MainApp::instance()->requestQuit(); });
 
     QFile style(QStringLiteral(":/stylesheet/stylesheet"));
     if (style.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -57,7 +53,10 @@ int main(int argc, char* argv[])
     int rc = 1;
     if (mainApp->init()) {
         mainApp->start();
-        rc = quitBySignal ? 0 : app.exec();
+        // A quit asked for before the loop runs would not reach it.
+        rc = mainApp->isQuitting() ? 0 : app.exec();
+    } else if (mainApp->isQuitting()) {
+        rc = 0;
     }
     mainApp->shutdown();
     MainApp::destroyInstance();

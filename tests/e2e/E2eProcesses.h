@@ -114,8 +114,9 @@ struct Session
     // The program quit by itself with the normal shutdown: exit code 0, socket removed.
     bool endedNormally()
     {
-        return program->waitForFinished(10000) && program->exitStatus() == QProcess::NormalExit &&
-               program->exitCode() == 0 && !QFile::exists(program->pipePath);
+        return (program->state() == QProcess::NotRunning || program->waitForFinished(10000)) &&
+               program->exitStatus() == QProcess::NormalExit && program->exitCode() == 0 &&
+               !QFile::exists(program->pipePath);
     }
     QTemporaryDir dir;
     BoardSim board;

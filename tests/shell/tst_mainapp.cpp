@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -361,6 +363,35 @@ private slots:
                                    &message),
                  qPrintable(message));
         QCOMPARE(board->loadedRegisters, QStringList{"CR6A"});
+    }
+
+    // Last: the program is quitting afterwards. File > Exit during a motor command's wait
+    // ends that wait at once, and the command leaves the outputs off.
+    void exitEndsAWaitAtOnce()
+    {
+        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        SimulatedBoard* chip = m_app->controlBoard()->simulatedBoard();
+        QAction* exit = nullptr;
+        for (QAction* action : m_app->mainWindow()->findChildren<QAction*>())
+            if (action->text() == QLatin1String("E&xit"))
+                exit = action;
+        QVERIFY(exit);
+        auto* board = qobject_cast<Board*>(AppletInstances::board);
+        QTimer::singleShot(200, exit, &QAction::trigger);
+        QTimer::singleShot(100, this, [chip] { chip->clearReceivedLines(); });
+        QElapsedTimer t;
+        t.start();
+        board->Delay(5000);
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(m_app->isQuitting());
+        t.restart();
+        AppletInstances::basic->runFunction(QStringLiteral("setForward1"), QString());
+        QVERIFY(t.elapsed() < 1000);
+        const QString lines = chip->receivedLines().join('|');
+        QVERIFY2(lines.contains(QLatin1String("set DIO25=1")), "the command ran up to its wait");
+        static const QRegularExpression cr0(QStringLiteral("SPI0CS0DATA=020([0-9A-F]{3})"));
+        for (const QRegularExpressionMatch& frame : cr0.globalMatch(lines))
+            QVERIFY2((frame.captured(1).toUInt(nullptr, 16) & 0b101) == 0, qPrintable(lines));
     }
 };
 

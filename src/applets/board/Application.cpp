@@ -27,9 +27,11 @@ namespace {
 
 const QString StopBit = QStringLiteral("StopBit");
 
+// A stop, or the program quitting, ends the run at its next check.
 bool stopRequested()
 {
-    return Flags.getField(StopBit) == 1;
+    const auto* board = qobject_cast<const Board*>(AppletInstances::board);
+    return Flags.getField(StopBit) == 1 || (board && board->waitsCancelled());
 }
 
 struct Phase
@@ -100,6 +102,10 @@ void Application::buildCommands()
 {
     commandTable().add(QStringLiteral("DemoON"), QStringLiteral("Starts Demo application"),
                        [this](const QVariant&) {
+                           // A second run would nest inside the first one's wait, and
+                           // one Stop would end only the inner one.
+                           if (m_running)
+                               return QVariant(false);
                            runDemonstration();
                            return QVariant(true);
                        });
@@ -112,6 +118,7 @@ void Application::buildCommands()
 
 void Application::runDemonstration()
 {
+    m_running = true;
     ui->pbApplication_DemoON->setEnabled(false);
     ui->pbApplication_Stop->setEnabled(true);
     auto* board = qobject_cast<Board*>(AppletInstances::board);
@@ -145,6 +152,7 @@ void Application::runDemonstration()
 
 void Application::endDemonstration()
 {
+    m_running = false;
     ui->pbApplication_DemoON->setEnabled(true);
     ui->pbApplication_Stop->setEnabled(false);
 }

@@ -22,6 +22,7 @@ extern Register Flags;
 // A timed demonstration of both motors: each cycle runs motor 1 forward, stop,
 // backward, stop, then motor 2 the same, every phase held for its time. "Stop" ends a
 // running demonstration from inside its wait (buttons and script requests run there).
+// One demonstration runs at a time: "DemoON" while one runs answers false.
 class Application : public Applet
 {
     Q_OBJECT
@@ -42,4 +43,5 @@ private:
     void endDemonstration();
 
     Ui_Application* ui = nullptr;
+    bool m_running = false; // a demonstration runs (maybe further down the stack)
 };

@@ -147,8 +147,11 @@ void Basic::runMotor(int motor, Direction direction)
         chipAssignment(assignment);
     AppletCalls::spi(QStringLiteral("WriteCR2"));
     AppletCalls::spi(plan.cr3Write);
-    if (board)
+    if (board) {
         board->Delay(50);
+        if (board->waitsCancelled())
+            return; // quitting: the outputs stay off
+    }
     chipField(plan.enables[0], 1);
     chipField(plan.enables[1], 1);
     chipAssignment(plan.modes[0]);

@@ -151,6 +151,8 @@ void Board::update_status()
 
 void Board::Delay(int ms)
 {
+    if (m_waitsCancelled)
+        return;
     if (!m_delayTimer) {
         qCWarning(lcBoard) << "Delay before the applet was set up; not waiting";
         return;
@@ -160,8 +162,16 @@ void Board::Delay(int ms)
     m_delayTimer->start(qMax(0, ms));
     // Sleep in the event dispatcher until something arrives: the window stays live
     // and nested commands run, without burning a core while nothing happens.
-    while (m_delayBusy)
+    while (m_delayBusy && !m_waitsCancelled)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void Board::cancelWaits()
+{
+    m_waitsCancelled = true;
+    m_delayBusy = false;
+    if (m_delayTimer)
+        m_delayTimer->stop();
 }
 
 void Board::Delay_stop()
@@ -592,6 +602,8 @@ void Board::moveMotor(int motor, Motion motion)
     spiSet(bitOf("CR1", a), motion == Motion::Forward ? 1u : 0u);
     spiSet(bitOf("CR1", b), motion == Motion::Backward ? 1u : 0u);
     Delay(100);
+    if (m_waitsCancelled)
+        return; // quitting: the outputs stay off
     AppletCalls::spi(QStringLiteral("WriteCR1"));
     AppletCalls::spi(QStringLiteral("WriteCR0"));
     qCDebug(lcBoard) << (motion == Motion::Forward ? "Run forward" : "Run backward");

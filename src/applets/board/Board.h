@@ -35,6 +35,11 @@ public:
     // that timer next expires.
     void Delay(int ms);
     bool isDelayBusy() const { return m_delayBusy; }
+    // The program is quitting: the waits in progress end now and later ones return at
+    // once, so that no command keeps the program from ending. Commands check
+    // waitsCancelled() after a wait and send no further motor command.
+    void cancelWaits();
+    bool waitsCancelled() const { return m_waitsCancelled; }
 
     void setupSwitches();
     void saveDioState();
@@ -97,5 +102,6 @@ private:
     QTimer* m_refreshTimer = nullptr;
     QTimer* m_delayTimer = nullptr;
     bool m_delayBusy = false;
+    bool m_waitsCancelled = false;
     GeneratorPanels m_panels;
 };
