@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDate>
 #include <QInputDialog>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -114,6 +116,42 @@ private slots:
     {
         m_app->closeBoard();
         m_app->logs()->clear();
+    }
+
+    // The first connection of the run, made as a user makes it: the windows it opens do
+    // not hide each other's title bars, and one the user moved comes back where it was.
+    void windowsOpenedTogetherShowTheirTitleBars()
+    {
+        MainWindow* window = m_app->mainWindow();
+        const auto openAsUser = [window] {
+            window->portSelector()->setCurrentText(QStringLiteral("mockup"));
+            window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
+        };
+        openAsUser();
+        QVERIFY(m_app->controlBoard()->isConnected());
+        MdiArea* area = window->mdiArea();
+        QList<QMdiSubWindow*> open; // bottom first
+        for (QMdiSubWindow* sub : area->subWindowList(QMdiArea::StackingOrder)) {
+            if (sub->isVisible())
+                open << sub;
+        }
+        QCOMPARE(open.size(), 3);
+        for (int i = 0; i < open.size(); ++i) {
+            const QRect titleBar(open[i]->pos(), QSize(open[i]->width(), open[i]->widget()->y()));
+            QVERIFY2(area->viewport()->rect().contains(titleBar),
+                     qPrintable(open[i]->windowTitle()));
+            for (int j = i + 1; j < open.size(); ++j) {
+                QVERIFY2(!open[j]->geometry().intersects(titleBar),
+                         qPrintable(open[j]->windowTitle() + " covers " + open[i]->windowTitle()));
+            }
+        }
+
+        auto* application = qobject_cast<QMdiSubWindow*>(AppletInstances::application->container());
+        application->move(200, 150);
+        m_app->closeBoard();
+        openAsUser();
+        QVERIFY(application->isVisible());
+        QCOMPARE(application->pos(), QPoint(200, 150));
     }
 
     // Errors show and are saved with the traffic hidden; every kind has its colour.
