@@ -22,7 +22,8 @@ double Slider::controlValue(bool* ok) const
 
 void Slider::setControlRange(double min, double max)
 {
-    setRange(toInt(min), toInt(max));
+    const auto [low, high] = toIntRange(min, max);
+    setRange(low, high);
 }
 
 void Slider::showValue(double value)

@@ -23,7 +23,8 @@ double SpinBox::controlValue(bool* ok) const
 
 void SpinBox::setControlRange(double min, double max)
 {
-    setRange(toInt(min), toInt(max));
+    const auto [low, high] = toIntRange(min, max);
+    setRange(low, high);
 }
 
 void SpinBox::showValue(double value)

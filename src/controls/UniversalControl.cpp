@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <QtMath>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace CustomControls {
@@ -85,6 +87,13 @@ int UniversalControl::toInt(double value)
     if (value >= std::numeric_limits<int>::max())
         return std::numeric_limits<int>::max();
     return qRound(value);
+}
+
+std::pair<int, int> UniversalControl::toIntRange(double min, double max)
+{
+    const int low = toInt(std::ceil(min));
+    const int high = toInt(std::floor(max));
+    return {low, std::max(low, high)};
 }
 
 QString UniversalControl::nameFromObjectName(const QString& objectName)

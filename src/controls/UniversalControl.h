@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 class QObject;
 class QWidget;
@@ -87,6 +88,10 @@ protected:
                                                                std::function<void()> notify) = 0;
     // Rounds to the nearest int, clamped to the int range (NaN gives the minimum).
     static int toInt(double value);
+    // The int range a control bound to [min, max] offers: min rounded up, max rounded
+    // down, so that every value it offers is one the variable takes. Where no integer
+    // lies inside, the one value min rounded up, which the user then cannot change.
+    static std::pair<int, int> toIntRange(double min, double max);
 
 private:
     QWidget* m_self;

@@ -4,16 +4,67 @@
 
 #include <QAction>
 #include <QMdiSubWindow>
+#include <QShowEvent>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
-// Keeps the applet's window action unchecked while its window is hidden.
+// The strip of a sub-window standing at `at` that must stay in sight: its title bar.
+QRect titleBarAt(const QMdiSubWindow* sub, const QPoint& at)
+{
+    return QRect(at, QSize(sub->width(), sub->contentsMargins().top()));
+}
+
+// The first cascade step where `sub`, on top, covers no title bar of the other open
+// windows; where every step covers one, the step that covers fewest.
+QPoint freeCascadePosition(const QMdiArea* area, const QMdiSubWindow* sub)
+{
+    QList<QRect> titleBars;
+    const QList<QMdiSubWindow*> windows = area->subWindowList();
+    for (const QMdiSubWindow* other : windows) {
+        if (other != sub && other->isVisible())
+            titleBars << titleBarAt(other, other->pos());
+    }
+    const int step = sub->contentsMargins().top() + 6;
+    const QSize room = area->viewport()->size();
+    QPoint best;
+    int fewest = std::numeric_limits<int>::max();
+    for (QPoint at; at == QPoint() || titleBarAt(sub, at).bottom() < room.height();
+         at += QPoint(step, step)) {
+        const QRect placed(at, sub->size());
+        const auto covered =
+            std::count_if(titleBars.cbegin(), titleBars.cend(),
+                          [&placed](const QRect& t) { return placed.intersects(t); });
+        if (covered < fewest) {
+            fewest = int(covered);
+            best = at;
+        }
+        if (covered == 0)
+            break;
+    }
+    return best;
+}
+
+// Keeps the applet's window action unchecked while its window is hidden, and places
+// the window where it shows its title bar the first time it opens.
 class AppletSubWindow : public QMdiSubWindow
 {
 public:
     explicit AppletSubWindow(Applet* applet) : m_applet(applet) {}
 
 protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMdiSubWindow::showEvent(event);
+        // Only once: shown again, a window keeps the place the user gave it.
+        if (m_placed || event->spontaneous() || !mdiArea())
+            return;
+        m_placed = true;
+        move(freeCascadePosition(mdiArea(), this));
+    }
+
     void hideEvent(QHideEvent* event) override
     {
         if (QAction* action = m_applet->windowAction())
@@ -23,6 +74,7 @@ protected:
 
 private:
     Applet* m_applet;
+    bool m_placed = false;
 };
 
 } // namespace
@@ -43,9 +95,6 @@ QMdiSubWindow* MdiArea::addApplet(Applet* applet)
     sub->setWindowTitle(applet->windowTitle());
     sub->setWindowIcon(applet->windowIcon());
     addSubWindow(sub);
-    // Staggered, so that windows opened together do not hide each other's title.
-    const int offset = 30 * ((subWindowList().size() - 1) % 8);
-    sub->move(offset, offset);
     applet->applySubWindowSize(sub);
     applet->setContainer(sub);
     sub->hide();

@@ -88,9 +88,39 @@ private slots:
         slider.setControlValue(40);
         slider.setValue(41); // as a drag does
         QCOMPARE(changes, 2);
+    }
+
+    // A spin box or slider bound to a variable offers only values the variable takes:
+    // a real limit is rounded inwards, never out to a value the variable refuses.
+    void integerRangeStaysInsideTheVariable_data()
+    {
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<int>("low");
+        QTest::addColumn<int>("high");
+        const int most = std::numeric_limits<int>::max();
+        QTest::newRow("phase time") << 0.0 << 99.9 << 0 << 99;
+        QTest::newRow("real minimum") << 0.4 << 10.0 << 1 << 10;
+        QTest::newRow("negative halves") << -2.5 << -0.5 << -2 << -1;
+        QTest::newRow("integer limits") << 1.0 << 99.0 << 1 << 99;
+        QTest::newRow("past int") << -1e12 << 1e12 << -most - 1 << most;
+        QTest::newRow("no integer inside") << 0.2 << 0.8 << 1 << 1;
+    }
+    void integerRangeStaysInsideTheVariable()
+    {
+        QFETCH(double, min);
+        QFETCH(double, max);
         SpinBox spin;
-        spin.setControlRange(1, 1e12);
-        QCOMPARE(spin.maximum(), std::numeric_limits<int>::max());
+        Slider slider;
+        for (UniversalControl* control :
+             {static_cast<UniversalControl*>(&spin), static_cast<UniversalControl*>(&slider)})
+            control->setControlRange(min, max);
+        QTEST(spin.minimum(), "low");
+        QTEST(spin.maximum(), "high");
+        QTEST(slider.minimum(), "low");
+        QTEST(slider.maximum(), "high");
+        spin.setControlValue(max); // shown as the nearest value offered
+        QTEST(spin.value(), "high");
     }
 
     void lineEditBases_data()

@@ -15,14 +15,17 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDate>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -116,6 +119,42 @@ private slots:
     {
         m_app->closeBoard();
         m_app->logs()->clear();
+    }
+
+    // The first connection of the run, made as a user makes it: the windows it opens do
+    // not hide each other's title bars, and one the user moved comes back where it was.
+    void windowsOpenedTogetherShowTheirTitleBars()
+    {
+        MainWindow* window = m_app->mainWindow();
+        const auto openAsUser = [window] {
+            window->portSelector()->setCurrentText(QStringLiteral("mockup"));
+            window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
+        };
+        openAsUser();
+        QVERIFY(m_app->controlBoard()->isConnected());
+        MdiArea* area = window->mdiArea();
+        QList<QMdiSubWindow*> open; // bottom first
+        for (QMdiSubWindow* sub : area->subWindowList(QMdiArea::StackingOrder)) {
+            if (sub->isVisible())
+                open << sub;
+        }
+        QCOMPARE(open.size(), 3);
+        for (int i = 0; i < open.size(); ++i) {
+            const QRect titleBar(open[i]->pos(), QSize(open[i]->width(), open[i]->widget()->y()));
+            QVERIFY2(area->viewport()->rect().contains(titleBar),
+                     qPrintable(open[i]->windowTitle()));
+            for (int j = i + 1; j < open.size(); ++j) {
+                QVERIFY2(!open[j]->geometry().intersects(titleBar),
+                         qPrintable(open[j]->windowTitle() + " covers " + open[i]->windowTitle()));
+            }
+        }
+
+        auto* application = qobject_cast<QMdiSubWindow*>(AppletInstances::application->container());
+        application->move(200, 150);
+        m_app->closeBoard();
+        openAsUser();
+        QVERIFY(application->isVisible());
+        QCOMPARE(application->pos(), QPoint(200, 150));
     }
 
     // Errors show and are saved with the traffic hidden; every kind has its colour.
@@ -317,6 +356,21 @@ private slots:
         for (const auto& e : r.entries)
             got << e.value;
         QCOMPARE(got, values);
+    }
+
+    // A picture the style sheet names but the resources lack draws nothing: spin and
+    // combo boxes would lose their arrows without a word.
+    void styleSheetPicturesAreInTheResources()
+    {
+        QFile file(QStringLiteral(":/stylesheet/stylesheet"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QRegularExpression url(QStringLiteral("url\\(([^)]*)\\)"));
+        int named = 0;
+        for (auto it = url.globalMatch(QString::fromUtf8(file.readAll())); it.hasNext(); ++named) {
+            const QString path = it.next().captured(1).trimmed();
+            QVERIFY2(!QImage(path).isNull(), qPrintable(path));
+        }
+        QVERIFY(named > 0);
     }
 
     void loadConfigWritesAllOrNothing()
