@@ -100,6 +100,16 @@ void Logs::slot_addLog(int type, QString text)
 {
     if (type >= 0 && !m_commLogging)
         return;
+    append(type, text);
+}
+
+void Logs::addAlways(int type, const QString& text)
+{
+    append(type, text);
+}
+
+void Logs::append(int type, const QString& text)
+{
     const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -117,8 +127,7 @@ void Logs::slot_addLog(int type, QString text)
             const QString why = m_file.errorString();
             m_file.close();
             m_ui->cbSave->setChecked(false);
-            slot_addLog(LogKind::Error,
-                        tr("Writing the log file failed, saving stopped: %1").arg(why));
+            append(LogKind::Error, tr("Writing the log file failed, saving stopped: %1").arg(why));
         }
     }
 }

@@ -33,12 +33,16 @@ public:
 
     QListWidget* entryList() const;
     void clear();
+    // An entry shown whether communication logging is on or not, as errors are.
+    void addAlways(int type, const QString& text);
 
 public slots:
     QVariant runFunction(const QString& name, const QVariant& args) override;
     void slot_addLog(int type, QString text) override;
 
 private:
+    void append(int type, const QString& text);
+
     Ui_Logs* m_ui;
     QFile m_file;
     QDate m_startDate;

@@ -240,7 +240,8 @@ void MainApp::start()
     m_window->show();
     m_ready = true;
     m_server->hold(false);
-    emit signal_log(LogKind::Info, tr("Scripting pipe: %1").arg(m_server->fullServerName()));
+    // Where scripts connect: shown even while the traffic is not logged.
+    m_logs->addAlways(LogKind::Info, tr("Scripting pipe: %1").arg(m_server->fullServerName()));
 
     if (!m_startPort.isEmpty()) {
         QTimer::singleShot(0, this, [this, port = m_startPort] { openBoardInteractive(port); });

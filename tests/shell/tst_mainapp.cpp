@@ -94,6 +94,12 @@ private slots:
         QVERIFY(LocalServer::isNameInUse(m_taken + QStringLiteral("_b")));
         m_app->start();
         QVERIFY(m_app->mainWindow()->isVisible());
+        QVERIFY(!m_app->logs()->commLogging());
+        QCOMPARE(m_app->logs()
+                     ->entryList()
+                     ->findItems(m_app->localServer()->fullServerName(), Qt::MatchEndsWith)
+                     .size(),
+                 1);
         // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
         QStringList names;
         for (Applet* a : m_app->applets())
