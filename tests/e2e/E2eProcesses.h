@@ -5,6 +5,7 @@
 
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -39,6 +40,14 @@ struct BoardSim : QProcess
     }
     QByteArray device, out;
 };
+
+// The lines that move a motor: frames to CR0..CR3, the enable pin, the generators.
+inline QStringList motorLines(const QStringList& lines)
+{
+    static const QRegularExpression motor(
+        QStringLiteral("SPI0CS0DATA=02[0-3]|^set DIO25|^set PWM"));
+    return lines.filter(motor);
+}
 
 // One scripting client.
 struct PipeClient

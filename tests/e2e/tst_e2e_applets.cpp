@@ -36,11 +36,9 @@ private:
     // the board reports each line before it answers it.
     void expectNoMotorCommandFor(int ms)
     {
-        static const QRegularExpression motor(
-            QStringLiteral("SPI0CS0DATA=02[0-3]|^set DIO25|^set PWM"));
         const int from = int(s->board.lines().size());
         QTest::qWait(ms);
-        const QStringList later = linesSince(from).filter(motor);
+        const QStringList later = motorLines(linesSince(from));
         QVERIFY2(later.isEmpty(), qPrintable(later.join('|')));
     }
 

@@ -4,21 +4,8 @@
 #include "E2eProcesses.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 #include <signal.h>
-
-namespace {
-
-// Lines that move a motor: frames to CR0..CR3, the enable pin, the generators.
-QStringList motorLines(const QStringList& lines)
-{
-    static const QRegularExpression motor(
-        QStringLiteral("SPI0CS0DATA=02[0-3]|^set DIO25|^set PWM"));
-    return lines.filter(motor);
-}
-
-} // namespace
 
 class TestE2eQuit : public QObject
 {
