@@ -385,7 +385,18 @@ void LocalServer::readFrom(const ClientPtr& client)
         removeClient(client);
         return;
     }
+    // Now, not after serving: a request of this client may be running, and a socket at
+    // its end of input, or with more than may be held, stays readable.
+    watch(client);
     pump(client);
+}
+
+void LocalServer::watch(const ClientPtr& client)
+{
+    const bool reading = wantsToRead(*client);
+    client->reader->setEnabled(reading);
+    if (!reading && !m_hangUpCheck->isActive())
+        m_hangUpCheck->start();
 }
 
 void LocalServer::flush(const ClientPtr& client)
@@ -443,10 +454,7 @@ void LocalServer::settle(const ClientPtr& client)
         removeClient(client);
         return;
     }
-    const bool reading = wantsToRead(*client);
-    client->reader->setEnabled(reading);
-    if (!reading && !m_hangUpCheck->isActive())
-        m_hangUpCheck->start();
+    watch(client);
 }
 
 void LocalServer::checkHangUps()

@@ -77,6 +77,8 @@ private:
     void pump(ClientPtr client);
     bool serveNext(const ClientPtr& client);
     void settle(const ClientPtr& client);
+    // Reads while there is room, else watches for the client's departure.
+    void watch(const ClientPtr& client);
     bool wantsToRead(const Client& client) const;
     void checkHangUps();
     void removeClient(const ClientPtr& client);
