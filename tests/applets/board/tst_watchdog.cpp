@@ -79,7 +79,6 @@ private slots:
             << 20.0 << true << "WDenable" << QStringList("set WDen=1");
         QTest::newRow("WDenable, box clear")
             << 20.0 << false << "WDenable" << QStringList("set WDen=0");
-        QTest::newRow("other case") << 20.0 << true << "wdenable" << QStringList();
     }
     void commandsSendTheirLines()
     {
