@@ -287,6 +287,58 @@ private slots:
         }
     }
 
+    // Parameter names as scripts and applets write them: the forms the controls bind are
+    // names; anything that only splits like one is not. (The script tests send more.)
+    void names_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QVariant>("value"); // read after writing 1 (or 20.0); invalid: no name
+        const auto row = [](const char* name, const QVariant& value) {
+            QTest::newRow(name) << QString::fromLatin1(name) << value;
+        };
+        for (const char* name : {"CR0[3:2]", "CR0[]", "CR0[10]", "CR0[HB_EN2]", " CR0[MODE] ",
+                                 "CR3B"}) // a bare register name is its bit 0
+            row(name, 1u);
+        row("PWM1_DUTY", 20.0);
+        for (const char* name : {"CR0[16]", "CR0[99999999999]", "CR0]3:0[", "CR0[3:0]x", "CR0[[1]]",
+                                 "CR0.3:0", "Test.CR0[3:0]", "CR0 [3:0]", "[3:0]", "",
+                                 "PWM1_DUTY[]", "PWM1_DUTY[0]", "PWM1_DUTY(1)", "NOSUCH"})
+            row(name, QVariant());
+    }
+    void names()
+    {
+        QFETCH(QString, name);
+        QFETCH(QVariant, value);
+        const auto state = [this] {
+            return QList<double>{double(model->cr0.value()), double(model->cr3b.value()),
+                                 model->duty.value()};
+        };
+        const QList<double> before = state();
+        const QVariant write = value.typeId() == QMetaType::Double ? QVariant(20.0) : QVariant(1);
+        for (const quint32 key : {CallerKey::External, CallerKey::Internal}) {
+            QCOMPARE(a->setValue(name, write, key), value.isValid());
+            QCOMPARE(a->getValue(name, key), value);
+            if (!value.isValid())
+                QCOMPARE(state(), before); // refused: nothing changed
+        }
+    }
+
+    // Every form a control binds by also names the same entry for scripts, and back.
+    void namesThatBindAreNamesForScripts()
+    {
+        for (QWidget* w : a->findChildren<QWidget*>()) {
+            auto* control = dynamic_cast<CustomControls::UniversalControl*>(w);
+            QString key;
+            if (!control ||
+                !CustomControls::UniversalControl::parseName(control->bindName(), &key, nullptr) ||
+                !a->hasParameter(key))
+                continue; // commands, and the control that names nothing
+            QCOMPARE(a->boundControls(key).count(control), 1);
+            QVERIFY2(a->setValue(control->bindName(), 1, CallerKey::Internal), qPrintable(key));
+            QCOMPARE(control->controlValue(), 1.0);
+        }
+    }
+
     void tableKeepsOneEntryPerObject()
     {
         {
