@@ -113,12 +113,22 @@ public:
             result << quint16(frame & ~0x0800);
         return result;
     }
-    // Addresses of the frames, status polls as 13.
-    QList<int> addresses() const
+    // Addresses of the frames, status polls (13) only when asked for.
+    QList<int> addresses(bool polls = true) const
     {
         QList<int> result;
         for (quint16 frame : frames())
-            result << (frame >> 12);
+            if (polls || frame >> 12 != 13)
+                result << (frame >> 12);
+        return result;
+    }
+    // Lines that carried chained frames, with the number of frames each.
+    QList<int> chainSizes() const
+    {
+        QList<int> result;
+        for (const QString& line : lines())
+            if (line.count(QLatin1String("SPI0CS0DATA")) > 1)
+                result << int(line.count(QLatin1String("SPI0CS0DATA")));
         return result;
     }
     // A binding that names nothing leaves its control dead without a word: every value
