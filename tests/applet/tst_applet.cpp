@@ -66,8 +66,6 @@ public:
         return initOk;
     }
 
-    void onActivate() override { ++activations; }
-
     Model* m;
     Ui::TestForm ui;
     QStringList runs;
@@ -75,7 +73,6 @@ public:
     std::function<bool(int, const QString&)> hook;
     bool busyDuringRun = false;
     bool initOk = true;
-    int activations = 0;
     int cr0SeenBySlot = -1;
 
 private slots:
@@ -231,25 +228,6 @@ private slots:
         QVERIFY(!a->writeParameters({QStringLiteral("CR0"), QStringLiteral("CR5A")}));
         QCOMPARE(log.count(), 1);
         QCOMPARE(log.at(0).at(1).toString(), QStringLiteral("Test Parameter CR5A fail to write"));
-    }
-
-    void activationAndRefresh()
-    {
-        QVERIFY(a->isActive() && a->windowAction()->isEnabled());
-        a->deactivate();
-        QVERIFY(!a->isActive() && !a->windowAction()->isEnabled());
-        a->setEnabled(false);
-        a->activate();
-        QVERIFY(!a->isActive());
-        QCOMPARE(a->activations, 1);
-        // Explicit refreshes work whatever the state: by names, or "*" for all.
-        model->cr0.setField(QStringLiteral("CR0[0]"), 1);
-        model->duty = 20;
-        a->slot_updateControls(QStringLiteral("SR0;CR0"));
-        QVERIFY(a->ui.cbCR0_0->isChecked());
-        QCOMPARE(a->ui.hsDuty->value(), 50);
-        a->slot_updateControls(QStringLiteral("*"));
-        QCOMPARE(a->ui.hsDuty->value(), 20);
     }
 
     // Texts and reals are converted; a value out of range, or one that rounds below zero
