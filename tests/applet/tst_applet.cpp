@@ -66,8 +66,6 @@ public:
         return initOk;
     }
 
-    void onActivate() override { ++activations; }
-
     Model* m;
     Ui::TestForm ui;
     QStringList runs;
@@ -75,15 +73,12 @@ public:
     std::function<bool(int, const QString&)> hook;
     bool busyDuringRun = false;
     bool initOk = true;
-    int activations = 0;
     int cr0SeenBySlot = -1;
 
 private slots:
     // Connected by name after the binding: sees the value the binding wrote.
     void on_cbCR0_0_clicked() { cr0SeenBySlot = int(m->cr0.getField(QStringLiteral("CR0[0]"))); }
 };
-
-const QString kTip = QStringLiteral("%1 <font color=#0000ff><br>%2</font><br>");
 
 void enter(QLineEdit* edit, const QString& text)
 {
@@ -131,33 +126,24 @@ private slots:
         QVERIFY(!failing.windowAction()); // stopped before the binding
     }
 
+    // Read-only entries take no edits; a box shows its field's name unless it has a text.
     void bindingMarksControls_data()
     {
         QTest::addColumn<QString>("object");
-        QTest::addColumn<QString>("toolTip");
         QTest::addColumn<bool>("writable");
         QTest::addColumn<QString>("text");
-        auto row = [](const char* object, const QString& tip, bool writable, const char* text) {
-            QTest::newRow(object) << QString(object) << tip << writable << QString(text);
-        };
-        row("cbCR0_0", kTip.arg("HB1 output enable", "CR0[0]"), true, "HB_EN1");
-        row("cbSR0_9", kTip.arg("", "SR0[9]"), false, "SR0[9]");       // bit 9 has no name
-        row("cbNM", kTip.arg("Not master", "NM"), false, "Not ready"); // keeps its text
-        row("cbStatusA", kTip.arg("Under-voltage", "SR0[4]"), false, "UV");
-        row("cmCR3B_1_1", kTip.arg("Input select", "CR3B[1:0]"), true, "");
-        row("leFreq", kTip.arg("PWM1 frequency", "PWM1_FREQ"), true, "");
-        row("cbNothing_1", "", true, ""); // names nothing: stays unbound, silently
+        QTest::newRow("named bit") << "cbCR0_0" << true << "HB_EN1";
+        QTest::newRow("bit without a name") << "cbSR0_9" << false << "SR0[9]";
+        QTest::newRow("own text kept") << "cbNM" << false << "Not ready";
+        QTest::newRow("accessible name") << "cbStatusA" << false << "UV";
+        QTest::newRow("names nothing: unbound") << "cbNothing_1" << true << "";
     }
     void bindingMarksControls()
     {
         QFETCH(QString, object);
-        auto* w = a->findChild<QWidget*>(object);
-        auto* c = dynamic_cast<CustomControls::UniversalControl*>(w);
-        QVERIFY(c);
-        QTEST(w->toolTip(), "toolTip");
-        QTEST(c->isWritable(), "writable");
-        if (auto* box = qobject_cast<QAbstractButton*>(w))
-            QTEST(box->text(), "text");
+        auto* box = a->findChild<CustomControls::CheckBox*>(object);
+        QTEST(box->isWritable(), "writable");
+        QTEST(box->text(), "text");
     }
 
     // Each control type writes the model through slot_ControlTriggered; a refused or
@@ -244,25 +230,6 @@ private slots:
         QCOMPARE(log.at(0).at(1).toString(), QStringLiteral("Test Parameter CR5A fail to write"));
     }
 
-    void activationAndRefresh()
-    {
-        QVERIFY(a->isActive() && a->windowAction()->isEnabled());
-        a->deactivate();
-        QVERIFY(!a->isActive() && !a->windowAction()->isEnabled());
-        a->setEnabled(false);
-        a->activate();
-        QVERIFY(!a->isActive());
-        QCOMPARE(a->activations, 1);
-        // Explicit refreshes work whatever the state: by names, or "*" for all.
-        model->cr0.setField(QStringLiteral("CR0[0]"), 1);
-        model->duty = 20;
-        a->slot_updateControls(QStringLiteral("SR0;CR0"));
-        QVERIFY(a->ui.cbCR0_0->isChecked());
-        QCOMPARE(a->ui.hsDuty->value(), 50);
-        a->slot_updateControls(QStringLiteral("*"));
-        QCOMPARE(a->ui.hsDuty->value(), 20);
-    }
-
     // Texts and reals are converted; a value out of range, or one that rounds below zero
     // (it must not wrap to all ones in a 32-bit field), is refused.
     void setValueConvertsAndRefuses()
@@ -284,6 +251,58 @@ private slots:
             QVERIFY2(!a->setValue(QStringLiteral("WIDE[31:0]"), v, ext),
                      qPrintable(QString::number(v)));
             QCOMPARE(wide.value(), 0u);
+        }
+    }
+
+    // Parameter names as scripts and applets write them: the forms the controls bind are
+    // names; anything that only splits like one is not. (The script tests send more.)
+    void names_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QVariant>("value"); // read after writing 1 (or 20.0); invalid: no name
+        const auto row = [](const char* name, const QVariant& value) {
+            QTest::newRow(name) << QString::fromLatin1(name) << value;
+        };
+        for (const char* name : {"CR0[3:2]", "CR0[]", "CR0[10]", "CR0[HB_EN2]", " CR0[MODE] ",
+                                 "CR3B"}) // a bare register name is its bit 0
+            row(name, 1u);
+        row("PWM1_DUTY", 20.0);
+        for (const char* name : {"CR0[16]", "CR0[99999999999]", "CR0]3:0[", "CR0[3:0]x", "CR0[[1]]",
+                                 "CR0.3:0", "Test.CR0[3:0]", "CR0 [3:0]", "[3:0]", "",
+                                 "PWM1_DUTY[]", "PWM1_DUTY[0]", "PWM1_DUTY(1)", "NOSUCH"})
+            row(name, QVariant());
+    }
+    void names()
+    {
+        QFETCH(QString, name);
+        QFETCH(QVariant, value);
+        const auto state = [this] {
+            return QList<double>{double(model->cr0.value()), double(model->cr3b.value()),
+                                 model->duty.value()};
+        };
+        const QList<double> before = state();
+        const QVariant write = value.typeId() == QMetaType::Double ? QVariant(20.0) : QVariant(1);
+        for (const quint32 key : {CallerKey::External, CallerKey::Internal}) {
+            QCOMPARE(a->setValue(name, write, key), value.isValid());
+            QCOMPARE(a->getValue(name, key), value);
+            if (!value.isValid())
+                QCOMPARE(state(), before); // refused: nothing changed
+        }
+    }
+
+    // Every form a control binds by also names the same entry for scripts, and back.
+    void namesThatBindAreNamesForScripts()
+    {
+        for (QWidget* w : a->findChildren<QWidget*>()) {
+            auto* control = dynamic_cast<CustomControls::UniversalControl*>(w);
+            QString key;
+            if (!control ||
+                !CustomControls::UniversalControl::parseName(control->bindName(), &key, nullptr) ||
+                !a->hasParameter(key))
+                continue; // commands, and the control that names nothing
+            QCOMPARE(a->boundControls(key).count(control), 1);
+            QVERIFY2(a->setValue(control->bindName(), 1, CallerKey::Internal), qPrintable(key));
+            QCOMPARE(control->controlValue(), 1.0);
         }
     }
 

@@ -1,3 +1,5 @@
+// The simulated board as other programs see it through boardsim: its answers, the normal
+// mode flag and the motor currents.
 #include "SimulatedBoard.h"
 
 #include <QTest>
@@ -37,36 +39,7 @@ private slots:
         }
     }
 
-    void frameAnswersCarryTheSelectedStatusRegister()
-    {
-        SimulatedBoard board;
-        board.setStatusRegister(0, 0x0A5);
-        board.setStatusRegister(5, 0x03F);
-        // Frame 1 (CR0) selects SR5 (SOA_MODE=1, SOA=5); frame 2, the status poll, is
-        // answered with SR5 and writes nothing; frame 3 is answered with SR5 and selects
-        // SR0 again (SOA_MODE=0); frame 4 is answered with SR0.
-        board.handleLine("set SPI0CS0DATA=020680 SPI0CS0DATA=02D000 SPI0CS0DATA=020000 "
-                         "SPI0CS0DATA=02D000");
-        QCOMPARE(board.chipFrames(), (QList<quint16>{0x0680, 0xD000, 0x0000, 0xD000}));
-        for (const char* frame : {"00A5", "A03F", "A03F", "00A5"})
-            QCOMPARE(board.handleLine("get SPI0CS0DATA"),
-                     "SPI0CS0DATA=" + QByteArray(frame) + "\r\n");
-        QCOMPARE(board.handleLine("get SPI0CS0DATA"), QByteArray("err\r\n"));
-    }
-
-    void halvesAreToldApartByDataBit10()
-    {
-        SimulatedBoard board;
-        board.handleLine("set SPI0CS0DATA=023155 SPI0CS0DATA=023401 SPI0CS0DATA=0273FF "
-                         "SPI0CS0DATA=027412 SPI0CS0DATA=021400");
-        // CR1 has no halves: its bit 10 is data.
-        const QList<quint16> want{0x155, 0x401, 0x3FF, 0x412, 0x400, 0};
-        QCOMPARE((QList<quint16>{board.chipRegister(3), board.chipRegister(3, true),
-                                 board.chipRegister(7), board.chipRegister(7, true),
-                                 board.chipRegister(1), board.chipRegister(1, true)}),
-                 want);
-    }
-
+    // Which status register answers a frame is checked through SpiController's ReadAll.
     void normalModeFollowsEnAndFsmPins()
     {
         SimulatedBoard board;

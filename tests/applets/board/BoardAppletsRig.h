@@ -11,13 +11,16 @@
 #include "CallerKey.h"
 #include "ControlBoard.h"
 #include "HBController.h"
+#include "PushButton.h"
 #include "PwmVariables.h"
+#include "Register.h"
 #include "SimulatedBoard.h"
 #include "SpiController.h"
 #include "SpiRaw.h"
 #include "Variable.h"
 #include "WatchDog.h"
 
+#include <QComboBox>
 #include <QTest>
 
 #include <memory>
@@ -110,13 +113,51 @@ public:
             result << quint16(frame & ~0x0800);
         return result;
     }
-    // Addresses of the frames, status polls as 13.
-    QList<int> addresses() const
+    // Addresses of the frames, status polls (13) only when asked for.
+    QList<int> addresses(bool polls = true) const
     {
         QList<int> result;
         for (quint16 frame : frames())
-            result << (frame >> 12);
+            if (polls || frame >> 12 != 13)
+                result << (frame >> 12);
         return result;
+    }
+    // Lines that carried chained frames, with the number of frames each.
+    QList<int> chainSizes() const
+    {
+        QList<int> result;
+        for (const QString& line : lines())
+            if (line.count(QLatin1String("SPI0CS0DATA")) > 1)
+                result << int(line.count(QLatin1String("SPI0CS0DATA")));
+        return result;
+    }
+    // A binding that names nothing leaves its control dead without a word: every value
+    // control must reach a field or variable the applet holds (a combo box one item per
+    // value of its field), every button a command of the applet.
+    static void checkEveryControlResolves(Applet* applet)
+    {
+        using CustomControls::UniversalControl;
+        for (QWidget* w : applet->findChildren<QWidget*>()) {
+            auto* control = dynamic_cast<UniversalControl*>(w);
+            if (!control)
+                continue;
+            const QString bind = control->bindName();
+            const QByteArray what = (w->objectName() + " -> " + bind).toUtf8();
+            if (auto* button = dynamic_cast<CustomControls::PushButton*>(w)) {
+                QVERIFY2(applet->commands().offers(button->command()), what);
+                continue;
+            }
+            QString name;
+            QVERIFY2(UniversalControl::parseName(bind, &name, nullptr), what);
+            QVERIFY2(applet->boundControls(name).contains(control), what);
+            QVERIFY2(applet->getValue(bind, CallerKey::Internal).isValid(), what);
+            if (auto* combo = qobject_cast<QComboBox*>(w)) {
+                const Register* reg = applet->registerByName(name);
+                const Register::FieldInfo field =
+                    reg ? reg->fieldInfo(bind) : Register::FieldInfo{};
+                QVERIFY2(field.valid && combo->count() == 1 << (field.hi - field.lo + 1), what);
+            }
+        }
     }
     unsigned chip(const QString& field) const
     {

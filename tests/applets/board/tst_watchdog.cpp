@@ -1,13 +1,13 @@
-#include "AppletInstances.h"
-#include "CallerKey.h"
+// The WatchDog applet on the simulated board: the board's service routine and the chip's
+// watchdog time-out bit.
+
+#include "BoardAppletsRig.h"
 #include "ChipRegisters.h"
-#include "ControlBoard.h"
-#include "SimulatedBoard.h"
-#include "WatchDog.h"
 
 #include <QCheckBox>
 #include <QtTest>
 
+namespace {
 // Stands in for SpiController: keeps CR1 in its table and records, in order, the
 // field writes and commands it receives.
 class ChipRecorder : public Applet
@@ -26,79 +26,68 @@ public:
     }
     QStringList calls;
 };
+} // namespace
 
 class TestWatchDog : public QObject
 {
     Q_OBJECT
 private:
-    ControlBoard m_link;
-    ChipRecorder* m_chip = nullptr;
-    WatchDog* m_wd = nullptr;
+    std::unique_ptr<BoardAppletsRig> rig;
 
-    QStringList sent() const { return m_link.simulatedBoard()->receivedLines(); }
-    QCheckBox* box(const char* name) const { return m_wd->findChild<QCheckBox*>(name); }
+    QCheckBox* box(const char* name) const { return rig->watchDog->findChild<QCheckBox*>(name); }
+    bool set(const char* name, double value)
+    {
+        return rig->watchDog->setValue(name, value, CallerKey::Internal);
+    }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_link.connectBoard(ControlBoard::MockupPort));
-        AppletInstances::controlBoard = &m_link;
-    }
-    void init()
-    {
-        m_chip = new ChipRecorder;
-        AppletInstances::spiController = m_chip;
-        m_wd = new WatchDog;
-        AppletInstances::watchDog = m_wd;
-        m_link.simulatedBoard()->clearReceivedLines();
-        QVERIFY(m_wd->setup());
-    }
+    void init() { rig = std::make_unique<BoardAppletsRig>(); }
     void cleanup()
     {
         // The parameters are program-wide: put them back for the next test.
-        m_wd->setValue("WDdio", 0, CallerKey::Internal);
-        m_wd->setValue("RoutineEN", 1, CallerKey::Internal);
-        m_wd->setValue("WDTimeout", 0, CallerKey::Internal);
-        m_wd->setValue("WDTime", 20, CallerKey::Internal);
+        set("RoutineEN", 1);
+        set("WDTimeout", 0);
+        set("WDTime", 20);
         ChipRegisters::CR1.setField("CR1[8]", 0);
-        AppletInstances::watchDog = nullptr;
-        AppletInstances::spiController = nullptr;
-        delete m_wd;
-        delete m_chip;
+        rig.reset();
     }
 
     void commandsSendTheirLines_data()
     {
-        QTest::addColumn<double>("period");
         QTest::addColumn<bool>("boxChecked"); // the RoutineEN register holds the opposite
         QTest::addColumn<QString>("command"); // empty: activation
         QTest::addColumn<QStringList>("lines");
-        const QStringList activation{"set WDen=1", "set WDtime=20"};
-        QTest::newRow("activation ignores WDTime") << 750.0 << true << "" << activation;
-        QTest::newRow("WDenable, box checked")
-            << 20.0 << true << "WDenable" << QStringList("set WDen=1");
-        QTest::newRow("WDenable, box clear")
-            << 20.0 << false << "WDenable" << QStringList("set WDen=0");
-        QTest::newRow("other case") << 20.0 << true << "wdenable" << QStringList();
+        // Every connection starts the routine at its default period, whatever WDTime holds.
+        QTest::newRow("activation ignores WDTime")
+            << true << "" << QStringList{"set WDen=1", "set WDtime=20"};
+        // The box, not the register, decides.
+        QTest::newRow("WDenable, box checked") << true << "WDenable" << QStringList("set WDen=1");
+        QTest::newRow("WDenable, box clear") << false << "WDenable" << QStringList("set WDen=0");
     }
     void commandsSendTheirLines()
     {
-        QFETCH(double, period);
         QFETCH(bool, boxChecked);
         QFETCH(QString, command);
-        QFETCH(QStringList, lines);
-        QVERIFY(m_wd->setValue("WDTime", period, CallerKey::External));
+        QVERIFY(set("WDTime", 750));
         {
             const QSignalBlocker blocker(box("cbRoutineEN_0"));
             box("cbRoutineEN_0")->setChecked(boxChecked);
         }
         // Inactive applet: the register write does not reach the box.
-        m_wd->registerByName("RoutineEN")->setField("RoutineEN[0]", boxChecked ? 0 : 1);
+        QVERIFY(set("RoutineEN", boxChecked ? 0 : 1));
         if (command.isEmpty())
-            m_wd->activate();
+            rig->watchDog->activate();
         else
-            QCOMPARE(m_wd->runFunction(command, QString()), QVariant(!lines.isEmpty()));
-        QCOMPARE(sent(), lines);
+            QCOMPARE(rig->watchDog->runFunction(command, QString()), QVariant(true));
+        QTEST(rig->lines(), "lines");
+    }
+
+    // Board switches the service routine off through the register.
+    void routineRegisterSwitchesTheBoard()
+    {
+        rig->activate(rig->watchDog.get());
+        QVERIFY(set("RoutineEN", 0));
+        QCOMPARE(rig->lines(), QStringList("set WDen=0"));
     }
 
     void timeoutBoxWritesCr1_data()
@@ -107,6 +96,8 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("uncheck: no status read")
             << false << QStringList({"set CR1[8]=0", "run WriteCR1"});
+        // WD_CFG is set again around the write: a status read that finds the chip's
+        // registers cleared clears the image.
         QTest::newRow("check: SR0 read first")
             << true
             << QStringList(
@@ -115,27 +106,21 @@ private slots:
     void timeoutBoxWritesCr1()
     {
         QFETCH(bool, check);
-        QFETCH(QStringList, calls);
-        m_wd->activate();
+        ChipRecorder chip;
+        AppletInstances::spiController = &chip;
+        rig->watchDog->activate();
         {
             const QSignalBlocker blocker(box("cbWDTimeout"));
             box("cbWDTimeout")->setChecked(!check);
         }
         ChipRegisters::CR1.setField("CR1[8]", check ? 0 : 1);
-        m_chip->calls.clear();
+        chip.calls.clear();
         box("cbWDTimeout")->click();
-        QCOMPARE(m_chip->calls, calls);
+        AppletInstances::spiController = rig->spi.get();
+        QTEST(chip.calls, "calls");
         QCOMPARE(ChipRegisters::CR1.getField("CR1[8]"), check ? 1u : 0u);
-        QCOMPARE(m_wd->getValue("WDTimeout", CallerKey::External).toUInt(), check ? 1u : 0u);
-    }
-
-    // Board switches the service routine off through the register.
-    void routineRegisterSwitchesTheBoard()
-    {
-        m_wd->activate();
-        m_link.simulatedBoard()->clearReceivedLines();
-        QVERIFY(m_wd->setValue("RoutineEN", 0, CallerKey::Internal));
-        QCOMPARE(sent(), QStringList("set WDen=0"));
+        QCOMPARE(rig->watchDog->getValue("WDTimeout", CallerKey::External).toUInt(),
+                 check ? 1u : 0u);
     }
 };
 

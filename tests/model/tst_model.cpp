@@ -1,7 +1,14 @@
+// The model: register definitions and descriptors, variables, and the text conversions
+// beneath both.
+#include "CallerKey.h"
 #include "Register.h"
+#include "TextConvert.h"
+#include "Variable.h"
 
 #include <QSignalSpy>
 #include <QTest>
+
+#include <limits>
 
 namespace {
 
@@ -16,7 +23,7 @@ const QString Cr0Text = QStringLiteral(
 
 } // namespace
 
-class TestRegister : public QObject
+class TestModel : public QObject
 {
     Q_OBJECT
 
@@ -24,39 +31,38 @@ private slots:
     void definitionsGiveLayout_data()
     {
         QTest::addColumn<QString>("definition");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<quint32>("value");
         QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("bits");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("pin"); // the "pin" attribute of the field's low bit
-        auto row = [](const char* tag, const QString& def, const char* name, int size,
-                      quint32 value, const char* field, const char* bits, const char* desc,
-                      const char* pin = "") {
-            QTest::newRow(tag) << def << QString(name) << size << value << QString(field)
-                               << QString(bits) << QString(desc) << QString(pin);
-        };
-        row("pins", DioText, "DIO", 3, 0x1, "PWM2", "2:2", "", "DIO15");
-        row("one bit", "WDdio=0#;", "", 1, 0x0, "WDdio", "0:0", "");
-        row("fixed bit set", "SR_CTRL1[2:0]#HB1 slew;T_DLY1[3:0]#HB1 delay;VDS1[2:0]#;D10=1#;", "",
-            11, 0x400, "T_DLY1", "6:3", "HB1 delay");
-        row("after a fixed bit", Cr0Text, "", 11, 0x0, "SOA", "9:7", "Status register");
-        row("wide initial value", "A[3:0]=0xA#a;B=1#b", "", 5, 0x1A, "A", "3:0", "a");
+        QTest::addColumn<QString>("layout"); // name size value; the field's bits description
+        QTest::newRow("pins") << DioText << "PWM2"
+                              << "DIO 3 0x1; 2:2 ";
+        QTest::newRow("one bit") << "WDdio=0#;"
+                                 << "WDdio"
+                                 << " 1 0x0; 0:0 ";
+        QTest::newRow("fixed bit set")
+            << "SR_CTRL1[2:0]#HB1 slew;T_DLY1[3:0]#HB1 delay;VDS1[2:0]#;D10=1#;"
+            << "T_DLY1"
+            << " 11 0x400; 6:3 HB1 delay";
+        QTest::newRow("after a fixed bit") << Cr0Text << "SOA"
+                                           << " 11 0x0; 9:7 Status register";
+        QTest::newRow("wide initial value") << "A[3:0]=0xA#a;B=1#b"
+                                            << "A"
+                                            << " 5 0x1a; 3:0 a";
     }
     void definitionsGiveLayout()
     {
         QFETCH(QString, definition);
         QFETCH(QString, field);
         Register reg(definition);
-        QTEST(reg.name(), "name");
-        QTEST(reg.size(), "size");
-        QTEST(quint32(reg.value()), "value");
         const Register::FieldInfo info = reg.fieldInfo(QStringLiteral("X[%1]").arg(field));
         QCOMPARE(info.name, field);
-        QTEST(QStringLiteral("%1:%2").arg(info.hi).arg(info.lo), "bits");
-        QTEST(info.description, "description");
-        QTEST(reg.bitAttribute(info.lo, QStringLiteral("pin")), "pin");
+        QTEST(QStringLiteral("%1 %2 0x%3; %4:%5 %6")
+                  .arg(reg.name())
+                  .arg(reg.size())
+                  .arg(reg.value(), 0, 16)
+                  .arg(info.hi)
+                  .arg(info.lo)
+                  .arg(info.description),
+              "layout");
     }
 
     // Writes start from an all-zero CR0; a refused write returns false, changes nothing and
@@ -142,7 +148,6 @@ private slots:
         QCOMPARE(assigned.name(), QStringLiteral("Other"));
         QCOMPARE(assigned.value(), 0x4u);
         QCOMPARE(assigned.value(false), 0x1u); // reversed over the register's 3 bits
-        QCOMPARE(assigned.bitAttribute(0, QStringLiteral("pin")), QStringLiteral("DIO25"));
     }
 
     void malformedDefinitionsKeepTheValidItems_data()
@@ -189,7 +194,126 @@ private slots:
             QCOMPARE(names, fields);
         QCOMPARE(covered, reg.size());
     }
+
+    void variableDefinitions_data()
+    {
+        QTest::addColumn<QString>("definition");
+        QTest::addColumn<QString>("layout"); // name type value min max
+        QTest::newRow("real") << "@variable=ADC_Result1 @type=real @value=0 @min=0 @max=50"
+                              << "ADC_Result1 2 0 0 50";
+        QTest::newRow("untyped") << "@variable=PWM1OnOff@value=1@min=0 @max=1"
+                                 << "PWM1OnOff 0 1 0 1";
+        QTest::newRow("int") << "@variable=N @type=int @value=0x10 @min=-3 @max=100"
+                             << "N 1 16 -3 100";
+    }
+    void variableDefinitions()
+    {
+        QFETCH(QString, definition);
+        Variable v(definition);
+        QTEST(QStringLiteral("%1 %2 %3 %4 %5")
+                  .arg(v.name())
+                  .arg(int(v.type()))
+                  .arg(v.value())
+                  .arg(v.min())
+                  .arg(v.max()),
+              "layout");
+    }
+
+    // The range holds for every key, read-only lets only the internal key through, and the
+    // first accepted write of an untyped variable sets its type.
+    void variableWriteRules()
+    {
+        Variable v(QStringLiteral("@variable=B @value=1 @min=1 @max=25000"));
+        const double inf = std::numeric_limits<double>::infinity();
+        for (double bad : {0.999, 25000.5, inf, std::numeric_limits<double>::quiet_NaN()})
+            QVERIFY(!v.setValue(bad, CallerKey::Internal));
+        QCOMPARE(v.type(), Variable::Undefined); // a refused write decides nothing
+        QVERIFY(v.setValue(2.5, CallerKey::External));
+        QCOMPARE(v.type(), Variable::Real);
+        v.setReadOnly(true);
+        QVERIFY(!v.setValue(30.0, CallerKey::External));
+        v = 40.0; // assignment writes with the internal key
+        QCOMPARE(v.value(), 40.0);
+        Variable n(QStringLiteral("@variable=N @type=int @value=0 @min=0 @max=10"));
+        QVERIFY(n.setValue(2.6, CallerKey::External)); // an integer holds whole numbers
+        QCOMPARE(n.value(), 3.0);
+        QVERIFY(!n.setValue(10.6, CallerKey::External));
+    }
+
+    void variableSignalsFollowTheUpdateMode()
+    {
+        Variable v(QStringLiteral("@variable=PWM1_DUTY @type=real @value=50 @min=0 @max=100"));
+        QSignalSpy spy(&v, &Variable::signal_updateSet);
+        QVERIFY(v.setValue(50.0, CallerKey::External));
+        QVERIFY(!v.setValue(150.0, CallerKey::External));
+        QVERIFY(v.setValue(30.0, CallerKey::External));
+        QCOMPARE(spy.count(), 1); // by default only a change signals
+        v.setUpdateMode(Variable::UpdateAlways);
+        QVERIFY(v.setValue(30.0, CallerKey::External));
+        QVERIFY(!v.setValue(-1.0, CallerKey::External)); // a refusal signals too
+        QCOMPARE(spy.count(), 3);
+    }
+
+    void badVariableDefinitionsAreReported()
+    {
+        const QRegularExpression warning(QStringLiteral("^Variable definition"));
+        for (int i = 0; i < 4; ++i)
+            QTest::ignoreMessage(QtWarningMsg, warning);
+        Variable v(QStringLiteral("@variable=X @type=real @value=abc @min=low @max=5"));
+        QCOMPARE(v.value(), 0.0);
+        QVERIFY(v.setValue(-1e9, CallerKey::External)); // the bad minimum is no bound
+        Variable out(QStringLiteral("@variable=Y @value=9 @min=0 @max=5"));
+        QCOMPARE(out.value(), 0.0); // an initial value outside the range is not taken
+        QCOMPARE(Variable(QStringLiteral("@@ @value=2")).value(), 2.0);
+    }
+
+    void numbersAndBooleans_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QVariant>("integer"); // invalid: refused
+        QTest::addColumn<QVariant>("boolean");
+        auto row = [](const char* text, const QVariant& i, const QVariant& b) {
+            QTest::newRow(text) << QString(text) << i << b;
+        };
+        row(" 42 ", qint64(42), true);
+        row("-0x10", qint64(-16), true);
+        row("0b101", qint64(5), true);
+        row("-9223372036854775808", std::numeric_limits<qint64>::min(), true);
+        row("0x10000000000000000", {}, {});
+        row("0b102", {}, {});
+        row("0.5", {}, true);
+        row(" False", {}, false);
+        row("", {}, {});
+    }
+    void numbersAndBooleans()
+    {
+        QFETCH(QString, text);
+        QFETCH(QVariant, integer);
+        QFETCH(QVariant, boolean);
+        qint64 i = 0;
+        QCOMPARE(TextConvert::toInt64(text, &i), integer.isValid());
+        QCOMPARE(QVariant(i), integer.isValid() ? integer : QVariant(i));
+        bool b = false;
+        QCOMPARE(TextConvert::toBool(text, &b), boolean.isValid());
+        QCOMPARE(QVariant(b), boolean.isValid() ? boolean : QVariant(b));
+    }
+
+    void byteStringsAndKeyValues()
+    {
+        QByteArray bytes;
+        QVERIFY(TextConvert::hexToBytes(QStringLiteral("02 a1f f"), &bytes)); // blanks ignored
+        QCOMPARE(TextConvert::bytesToHex(bytes), QStringLiteral("02 A1 FF"));
+        for (const char* bad : {"02 a", "0g"})
+            QVERIFY(!TextConvert::hexToBytes(QString(bad), &bytes));
+        QCOMPARE(bytes, QByteArray("\x02\xa1\xff", 3)); // a refused text changes nothing
+        const QString text = QStringLiteral("  VER=1.2  DIO25=1\tflag SPI0CS0DATA=02a1=b ");
+        QCOMPARE(TextConvert::keyValues(text).size(), 4);
+        QString value;
+        QVERIFY(TextConvert::valueOf(text, QStringLiteral("SPI0CS0DATA"), &value));
+        QCOMPARE(value, QStringLiteral("02a1=b")); // only the first "=" splits
+        QVERIFY(!TextConvert::valueOf(text, QStringLiteral("VE"), &value));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestRegister)
-#include "tst_register.moc"
+QTEST_GUILESS_MAIN(TestModel)
+#include "tst_model.moc"
