@@ -63,6 +63,18 @@ MainApp::~MainApp()
     delete m_splash;
 }
 
+void MainApp::setStyleSheet(const QString& styleSheet)
+{
+    m_styleSheet = styleSheet;
+    m_splash->setStyleSheet(styleSheet);
+}
+
+void MainApp::applyStyleSheet()
+{
+    if (!m_styleSheet.isEmpty() && qApp->styleSheet() != m_styleSheet)
+        qApp->setStyleSheet(m_styleSheet);
+}
+
 void MainApp::error(const QString& text)
 {
     emit signal_log(LogKind::Error, text);
@@ -71,6 +83,7 @@ void MainApp::error(const QString& text)
 void MainApp::fatal(const QString& text)
 {
     m_splash->hide();
+    applyStyleSheet();
     QMessageBox::critical(nullptr, QString::fromLatin1(ChipName), text);
 }
 
@@ -88,6 +101,7 @@ bool MainApp::startServer()
             return false;
         }
         m_splash->hide(); // it would stand over the question
+        applyStyleSheet();
         const auto answer = QMessageBox::question(
             nullptr, QString::fromLatin1(ChipName),
             tr("Pipe is already used by another software\nUse another pipename?(Yes)"),
@@ -227,6 +241,7 @@ void MainApp::start()
 
     m_window->setPorts(ControlBoard::availablePorts());
     m_splash->hide();
+    applyStyleSheet();
     m_window->show();
     m_ready = true;
     m_server->hold(false);
