@@ -31,6 +31,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <system_error>
 
 MainApp* MainApp::s_instance = nullptr;
 
@@ -150,6 +151,13 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
 
 bool MainApp::init()
 {
+    // Listing the serial ports reads a few thousand sysfs files (over 10 ms): done in
+    // another thread while this one builds the windows, and shown by start().
+    try {
+        m_portScan = std::async(std::launch::async, &ControlBoard::availablePorts);
+    } catch (const std::system_error&) {
+        // no thread to be had: start() lists them itself
+    }
     m_splash->setSteps(11); // pipe, window, eight applets, link
     m_splash->show();
     m_splash->step(tr("Starting the scripting pipe"));
@@ -239,7 +247,7 @@ void MainApp::start()
     for (Applet* applet : qAsConst(m_applets))
         m_window->addWindowAction(applet->windowAction());
 
-    m_window->setPorts(ControlBoard::availablePorts());
+    m_window->setPorts(m_portScan.valid() ? m_portScan.get() : ControlBoard::availablePorts());
     m_splash->hide();
     applyStyleSheet();
     m_window->show();

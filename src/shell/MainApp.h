@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <future>
+
 class Applet;
 class ControlBoard;
 class LocalServer;
@@ -114,6 +116,7 @@ private:
     QString m_pipeName;
     QString m_startPort;
     QString m_styleSheet;
+    std::future<QStringList> m_portScan; // the port list, scanned while init builds
     StartupDialog* m_splash = nullptr;
     LocalServer* m_server = nullptr;
     MainWindow* m_window = nullptr;

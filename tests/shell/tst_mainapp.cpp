@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDate>
 #include <QInputDialog>
 #include <QLabel>
@@ -99,6 +100,10 @@ private slots:
         // The style sheet, installed once the windows are built, and on the dialogs before.
         QCOMPARE(qApp->styleSheet(), m_sheet);
         QVERIFY(m_dialogsStyled);
+        // The port list, scanned beside the start-up, ends with the two stand-ins.
+        const QComboBox* ports = m_app->mainWindow()->portSelector();
+        QVERIFY(ports->count() >= 2);
+        QCOMPARE(ports->itemText(ports->count() - 1), QStringLiteral("script"));
         // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
         QStringList names;
         for (Applet* a : m_app->applets())
