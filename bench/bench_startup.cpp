@@ -61,7 +61,8 @@ public:
 
     bool send(const QByteArray& line)
     {
-        return ::write(m_fd, line.constData(), size_t(line.size())) == line.size();
+        // MSG_NOSIGNAL: a program that has gone makes this fail, not end the benchmark.
+        return ::send(m_fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) == line.size();
     }
 
     // What the program answers, read as it arrives in one piece; empty on time-out.
@@ -121,14 +122,23 @@ double timeStart(const QString& exe)
     program.start(exe, {QStringLiteral("--pipe"), pipePath});
     PipeSocket socket;
     while (!socket.tryConnect(nativePath)) {
-        if (program.state() == QProcess::NotRunning || clock.elapsed() > StartLimitMs)
+        // waitForFinished(0) notices a program that has ended without waiting for it.
+        if (program.state() == QProcess::NotRunning || program.waitForFinished(0)) {
+            const QString why = program.error() == QProcess::FailedToStart
+                                    ? program.errorString()
+                                    : QStringLiteral("exit code %1").arg(program.exitCode());
+            return failed(QStringLiteral("the program ended (%1) before its socket %2 took "
+                                         "connections")
+                              .arg(why, pipePath));
+        }
+        if (clock.elapsed() > StartLimitMs)
             return failed(
-                QStringLiteral("no socket at %1 (%2)").arg(pipePath, program.errorString()));
+                QStringLiteral("no socket at %1 after %2 ms").arg(pipePath).arg(StartLimitMs));
         ::usleep(ConnectRetryUs);
     }
     QByteArray answer;
     if (socket.send("get\tversion\n"))
-        answer = socket.answer(int(StartLimitMs - clock.elapsed()));
+        answer = socket.answer(int(std::max<qint64>(0, StartLimitMs - clock.elapsed())));
     const double ms = double(clock.nsecsElapsed()) / 1e6;
     if (!answer.startsWith('s') || answer.endsWith('\n'))
         return failed(
