@@ -32,6 +32,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <system_error>
 
 MainApp* MainApp::s_instance = nullptr;
 
@@ -64,6 +65,18 @@ MainApp::~MainApp()
     delete m_splash;
 }
 
+void MainApp::setStyleSheet(const QString& styleSheet)
+{
+    m_styleSheet = styleSheet;
+    m_splash->setStyleSheet(styleSheet);
+}
+
+void MainApp::applyStyleSheet()
+{
+    if (!m_styleSheet.isEmpty() && qApp->styleSheet() != m_styleSheet)
+        qApp->setStyleSheet(m_styleSheet);
+}
+
 void MainApp::error(const QString& text)
 {
     emit signal_log(LogKind::Error, text);
@@ -74,6 +87,7 @@ void MainApp::fatal(const QString& text)
     m_splash->hide();
     if (m_quitting)
         return; // asked to end: nobody is waiting for the reason
+    applyStyleSheet();
     QMessageBox::critical(nullptr, QString::fromLatin1(ChipName), text);
 }
 
@@ -93,6 +107,7 @@ bool MainApp::startServer()
             return false;
         }
         m_splash->hide(); // it would stand over the question
+        applyStyleSheet();
         const auto answer = QMessageBox::question(
             nullptr, QString::fromLatin1(ChipName),
             tr("Pipe is already used by another software\nUse another pipename?(Yes)"),
@@ -145,6 +160,13 @@ bool MainApp::addApplet(Applet* applet, const QString& title)
 
 bool MainApp::init()
 {
+    // Listing the serial ports reads a few thousand sysfs files (over 10 ms): done in
+    // another thread while this one builds the windows, and shown by start().
+    try {
+        m_portScan = std::async(std::launch::async, &ControlBoard::availablePorts);
+    } catch (const std::system_error&) {
+        // no thread to be had: start() lists them itself
+    }
     m_splash->setSteps(11); // pipe, window, eight applets, link
     m_splash->show();
     m_splash->step(tr("Starting the scripting pipe"));
@@ -235,8 +257,9 @@ void MainApp::start()
     for (Applet* applet : qAsConst(m_applets))
         m_window->addWindowAction(applet->windowAction());
 
-    m_window->setPorts(ControlBoard::availablePorts());
+    m_window->setPorts(m_portScan.valid() ? m_portScan.get() : ControlBoard::availablePorts());
     m_splash->hide();
+    applyStyleSheet();
     m_window->show();
     m_ready = true;
     m_server->hold(false);

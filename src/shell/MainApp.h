@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <future>
+
 class Applet;
 class ControlBoard;
 class LocalServer;
@@ -35,6 +37,12 @@ public:
     // Before init: the pipe name (default the chip name) and a port to open once started.
     void setPipeName(const QString& name) { m_pipeName = name; }
     void setStartPort(const QString& port) { m_startPort = port; }
+    // Before init: the program's style sheet. The splash wears it at once, the whole
+    // application once the windows are built (start): a form built under an application
+    // style sheet is restyled with all its children each time a part of it changes
+    // parent (tab pages, applets going into their sub-windows), while a sheet installed
+    // afterwards styles each widget once.
+    void setStyleSheet(const QString& styleSheet);
 
     // Pipe, main window, applets, board link. False (after telling the user) when the
     // program cannot run.
@@ -104,12 +112,16 @@ private:
     void error(const QString& text);
     // Tells the user why the program cannot start (the splash would stand over it).
     void fatal(const QString& text);
+    // Installs the style sheet application-wide, if not yet done.
+    void applyStyleSheet();
 
     static MainApp* s_instance;
 
     AppSettings m_settings;
     QString m_pipeName;
     QString m_startPort;
+    QString m_styleSheet;
+    std::future<QStringList> m_portScan; // the port list, scanned while init builds
     StartupDialog* m_splash = nullptr;
     LocalServer* m_server = nullptr;
     MainWindow* m_window = nullptr;

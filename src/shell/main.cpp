@@ -22,10 +22,6 @@ int main(int argc, char* argv[])
     QObject::connect(&watcher, &SignalWatcher::signal_received, &app,
                      [](int) { MainApp::instance()->requestQuit(); });
 
-    QFile style(QStringLiteral(":/stylesheet/stylesheet"));
-    if (style.open(QIODevice::ReadOnly | QIODevice::Text))
-        app.setStyleSheet(QString::fromUtf8(style.readAll()));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("RMX4218 demonstration board control"));
     parser.addHelpOption();
@@ -45,6 +41,9 @@ int main(int argc, char* argv[])
     parser.process(app);
 
     MainApp* mainApp = MainApp::instance();
+    QFile style(QStringLiteral(":/stylesheet/stylesheet"));
+    if (style.open(QIODevice::ReadOnly | QIODevice::Text))
+        mainApp->setStyleSheet(QString::fromUtf8(style.readAll()));
     if (parser.isSet(pipeOption))
         mainApp->setPipeName(parser.value(pipeOption));
     if (parser.isSet(portOption))

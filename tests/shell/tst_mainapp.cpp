@@ -41,6 +41,8 @@ private:
     QTemporaryDir m_dir;
     QString m_taken =
         QStringLiteral("rmx_tst_mainapp_%1").arg(QRandomGenerator::global()->generate());
+    const QString m_sheet = QStringLiteral("QDialog { background: #f4f5f7; }");
+    bool m_dialogsStyled = true; // every start-up dialog came up under the style sheet
 
     // Starts up while another program holds the pipe name, answering the dialogs as a user would.
     QStringList startUpDialogs(bool acceptOtherName)
@@ -48,6 +50,8 @@ private:
         QStringList seen;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
+            if (QApplication::activeModalWidget())
+                m_dialogsStyled &= qApp->styleSheet() == m_sheet;
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 seen << box->text();
                 QAbstractButton* b =
@@ -61,8 +65,10 @@ private:
             }
         });
         user.start(20);
+        qApp->setStyleSheet(QString());
         m_app = MainApp::instance();
         m_app->setPipeName(m_taken);
+        m_app->setStyleSheet(m_sheet);
         seen.prepend(m_app->init() ? QStringLiteral("started") : QStringLiteral("ended"));
         return seen;
     }
@@ -92,6 +98,7 @@ private slots:
         QCOMPARE(startUpDialogs(true), (QStringList{"started", question, "Pipename"}));
         QVERIFY(otherProgram.isListening()); // the other program keeps its pipe
         QVERIFY(LocalServer::isNameInUse(m_taken + QStringLiteral("_b")));
+        qApp->setStyleSheet(QString()); // as on a start that asked nothing
         m_app->start();
         QVERIFY(m_app->mainWindow()->isVisible());
         QVERIFY(!m_app->logs()->commLogging());
@@ -100,6 +107,13 @@ private slots:
                      ->findItems(m_app->localServer()->fullServerName(), Qt::MatchEndsWith)
                      .size(),
                  1);
+        // The style sheet, installed once the windows are built, and on the dialogs before.
+        QCOMPARE(qApp->styleSheet(), m_sheet);
+        QVERIFY(m_dialogsStyled);
+        // The port list, scanned beside the start-up, ends with the two stand-ins.
+        const QComboBox* ports = m_app->mainWindow()->portSelector();
+        QVERIFY(ports->count() >= 2);
+        QCOMPARE(ports->itemText(ports->count() - 1), QStringLiteral("script"));
         // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
         QStringList names;
         for (Applet* a : m_app->applets())
