@@ -6,13 +6,46 @@
 
 #include <sys/stat.h>
 
-// What the loader refuses before it reads: anything that is not a regular file, and files
-// larger than any configuration; and a message that stays short whatever the file holds.
-// Parsing itself is tested with the shell.
+// Reading of configuration files: what the parser refuses, naming the line; what the loader
+// refuses before it reads (anything that is not a regular file, and files larger than any
+// configuration); and a message that stays short whatever the file holds.
 class TestConfigLoader : public QObject
 {
     Q_OBJECT
 private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected"); // loaded values in file order, or the refusal
+        const auto row = [](const char* tag, const char* text, const char* expected) {
+            QTest::newRow(tag) << QString(text) << QString(expected);
+        };
+        row("numbers", "CR5A\n{\n0x7FF\n}\nCR10B\n{\n0b101\n}\nCR6A\n{\n0\n}", "2047 5 0");
+        row("layout", "\r\n  CR6B \r\n\r\n{\r\n   0x10\r\n\r\n}\r\n\r\n", "16");
+        row("open brace", "CR5A\n0x10\n}\n", "Line 2: \"{\" expected");
+        row("close brace", "CR5A\n{\n1\nCR5B\n{\n2\n}\n", "Line 4: \"}\" missing");
+        row("unknown register", "CR5A\n{\n1\n}\nCR11A\n{\n1\n}\n",
+            "Line 5: unknown register name \"CR11A\"");
+        row("not a number", "CR5A\n{\nabc\n}\n", "Line 3: \"abc\" is not a number");
+        row("12 bits", "CR5A\n{\n0x800\n}\n", "Line 3: value 0x800 of register CR5A does not fit");
+        row("empty block", "CR5A\n{\n}\n", "Line 3: register CR5A has no value");
+        row("two values", "CR5A\n{\n1\n2\n}\n", "Line 4: register CR5A has more than one value");
+        row("twice", "CR5A\n{\n1\n}\nCR5A\n{\n2\n}\n", "Line 5: register CR5A appears a second");
+        row("empty file", "", "The file holds no configuration register");
+    }
+
+    void parse()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const ConfigLoader::Result r = ConfigLoader::parse(text);
+        QStringList values; // a refused file hands out no register
+        for (const auto& e : r.entries)
+            values << QString::number(e.value);
+        QCOMPARE(r.ok ? values.join(' ') : r.error.left(expected.size()), expected);
+        QCOMPARE(values.isEmpty(), !r.ok);
+    }
+
     void refusesWhatIsNoConfigurationFile_data()
     {
         QTest::addColumn<QString>("kind");
@@ -27,6 +60,7 @@ private slots:
         row("at the size limit", "limit", "");
         row("one line at the size limit", "one line", "unknown register name");
         row("link to a file", "link", "");
+        row("byte-order mark, as Windows editors write", "bom", "");
         row("missing", "missing", "Cannot read");
     }
 
@@ -56,6 +90,8 @@ private slots:
             QVERIFY(write(block));
             path = dir.filePath(QStringLiteral("link.dorvel"));
             QVERIFY(QFile::link(dir.filePath(QStringLiteral("c.dorvel")), path));
+        } else if (kind == "bom") {
+            QVERIFY(write("\xEF\xBB\xBF" + block));
         }
         QElapsedTimer t;
         t.start();
