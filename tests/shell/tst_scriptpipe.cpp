@@ -134,9 +134,9 @@ private slots:
         m_tmp = qgetenv("TMPDIR");
         m_handler = std::make_unique<Handler>();
         m_server = std::make_unique<LocalServer>(m_handler.get());
-        const QString name =
-            QStringLiteral("rmx_tst_%1").arg(QRandomGenerator::global()->generate());
-        QCOMPARE(m_server->listen(name), LocalServer::ListenResult::Listening);
+        const quint32 unique = QRandomGenerator::global()->generate();
+        QCOMPARE(m_server->listen(QStringLiteral("rmx_tst_%1").arg(unique)),
+                 LocalServer::ListenResult::Listening);
         m_path = m_server->fullServerName();
     }
 
@@ -264,17 +264,13 @@ private slots:
         QCOMPARE(::write(fd, requests.constData(), size_t(requests.size())), requests.size());
         QCOMPARE(::shutdown(fd, SHUT_WR), 0);
         QByteArray got;
-        bool ended = false;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                char buffer[256];
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-                if (n > 0)
-                    got.append(buffer, n);
-                ended = n == 0;
-                return ended;
-            },
-            3000));
+        const auto ended = [&] { // what arrives is kept; true when the server closed
+            char buffer[256];
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            got.append(buffer, qMax<ssize_t>(n, 0));
+            return n == 0;
+        };
+        QVERIFY(QTest::qWaitFor(ended, 3000));
         ::close(fd);
         const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
         QCOMPARE(got, QByteArray("sB.firsti1sB.last"));
@@ -292,7 +288,7 @@ private slots:
         flood.socket.setReadBufferSize(4096);
         flood.socket.write(QByteArray("get\tbig\n").repeated(Requests));
         QTest::qWait(300);
-        const int served = int(m_handler->calls.size());
+        const qsizetype served = m_handler->calls.size();
         QVERIFY2(served * answerSize < 2 * (LocalServer::MaxUnsentBytes + 1024 * 1024),
                  qPrintable(QString::number(served)));
         QElapsedTimer t;
@@ -344,14 +340,13 @@ private slots:
         low.rlim_cur = rlim_t(open.entryList(QDir::Files | QDir::System).size() + 9);
         QVERIFY(setrlimit(RLIMIT_NOFILE, &low) == 0);
         {
-            std::vector<std::unique_ptr<QLocalSocket>> held;
-            for (int i = 0; i < 12; ++i) {
-                held.push_back(std::make_unique<QLocalSocket>());
-                held.back()->connectToServer(m_path);
+            QLocalSocket held[12];
+            for (QLocalSocket& socket : held) {
+                socket.connectToServer(m_path);
                 QTest::qWait(10);
             }
             QTest::qWait(200);
-            QVERIFY(m_server->clientCount() < int(held.size()));
+            QVERIFY(m_server->clientCount() < 12);
         }
         QVERIFY(setrlimit(RLIMIT_NOFILE, &normal) == 0);
         QVERIFY(QFile::exists(m_path));
@@ -366,30 +361,23 @@ private slots:
         QTest::addColumn<LocalServer::ListenResult>("result");
         QTest::addColumn<QString>("says"); // part of the refusal
         using R = LocalServer::ListenResult;
-        QTest::newRow("nothing") << "pipe"
-                                 << "" << R::Listening << "";
-        QTest::newRow("socket of a program that ended") << "pipe"
-                                                        << "socket" << R::Listening << "";
-        QTest::newRow("lock of a program that ended") << "pipe.lock"
-                                                      << "lock" << R::Listening << "";
-        QTest::newRow("a program that takes no lock") << "pipe"
-                                                      << "listener" << R::NameInUse << "";
-        QTest::newRow("regular file") << "pipe"
-                                      << "file" << R::Failed << "a regular file";
-        QTest::newRow("folder") << "pipe"
-                                << "folder" << R::Failed << "a folder";
+        const auto row = [](const char* tag, const char* at, const char* kind, R result,
+                            const char* says) {
+            QTest::newRow(tag) << QString(at) << QString(kind) << result << QString(says);
+        };
+        row("nothing", "pipe", "", R::Listening, "");
+        row("socket of a program that ended", "pipe", "socket", R::Listening, "");
+        row("lock of a program that ended", "pipe.lock", "lock", R::Listening, "");
+        row("a program that takes no lock", "pipe", "listener", R::NameInUse, "");
+        row("regular file", "pipe", "file", R::Failed, "a regular file");
+        row("folder", "pipe", "folder", R::Failed, "a folder");
         // The lock file: whatever a regular one holds, only a live owner keeps the name;
         // anything else there is refused without being opened in a way that could block.
-        QTest::newRow("empty lock, an hour old") << "pipe.lock"
-                                                 << "empty" << R::Listening << "";
-        QTest::newRow("lock holding garbage") << "pipe.lock"
-                                              << "file" << R::Listening << "";
-        QTest::newRow("FIFO at the lock") << "pipe.lock"
-                                          << "fifo" << R::Failed << "a FIFO";
-        QTest::newRow("dangling link at the lock") << "pipe.lock"
-                                                   << "link" << R::Failed << "a symbolic link";
-        QTest::newRow("folder at the lock") << "pipe.lock"
-                                            << "folder" << R::Failed << "a folder";
+        row("empty lock, an hour old", "pipe.lock", "empty", R::Listening, "");
+        row("lock holding garbage", "pipe.lock", "file", R::Listening, "");
+        row("FIFO at the lock", "pipe.lock", "fifo", R::Failed, "a FIFO");
+        row("dangling link at the lock", "pipe.lock", "link", R::Failed, "a symbolic link");
+        row("folder at the lock", "pipe.lock", "folder", R::Failed, "a folder");
     }
 
     void oneServerOwnsTheName()
