@@ -47,8 +47,7 @@ private slots:
         QWidget* w = button ? static_cast<QWidget*>(&pb) : &cb;
         w->setObjectName(object);
         w->setAccessibleName(accessible);
-        QString name;
-        QString field;
+        QString name, field;
         UniversalControl::parseName(cb.bindName(), &name, &field);
         QTEST(button ? pb.command() + '|' + pb.argument() : name + '|' + field, "name");
         // A command is worked out once: later renames do not change it.
@@ -109,10 +108,10 @@ private slots:
     {
         QFETCH(double, min);
         QFETCH(double, max);
-        SpinBox spin;
-        Slider slider;
         QFETCH(int, low);
         QFETCH(int, high);
+        SpinBox spin;
+        Slider slider;
         spin.setControlRange(min, max);
         slider.setControlRange(min, max);
         spin.setControlValue(max); // shown as the nearest value offered

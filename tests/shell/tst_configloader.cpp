@@ -48,50 +48,48 @@ private slots:
 
     void refusesWhatIsNoConfigurationFile_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("says"); // empty: loads
-        const auto row = [](const char* tag, const char* kind, const char* says) {
-            QTest::newRow(tag) << QString(kind) << QString(says);
+        QTest::addColumn<QString>("kind");       // what is at the path; "file": the content
+        QTest::addColumn<QByteArray>("content"); // of the file, or the file a link names
+        QTest::addColumn<QString>("says");       // empty: loads
+        const QByteArray block = "CR5A\n{\n0x1F3\n}\n";
+        const QByteArray limit = block + QByteArray(ConfigLoader::MaxFileSize - block.size(), ' ');
+        const auto row = [](const char* tag, const char* kind, const QByteArray& content,
+                            const char* says) {
+            QTest::newRow(tag) << QString(kind) << content << QString(says);
         };
-        row("FIFO", "fifo", "is not a regular file");
-        row("folder", "folder", "is not a regular file");
-        row("device", "/dev/zero", "is not a regular file");
-        row("one byte too large", "over", "too large");
-        row("at the size limit", "limit", "");
-        row("one line at the size limit", "one line", "unknown register name");
-        row("link to a file", "link", "");
-        row("byte-order mark, as Windows editors write", "bom", "");
-        row("missing", "missing", "Cannot read");
+        row("FIFO", "fifo", {}, "is not a regular file");
+        row("folder", "folder", {}, "is not a regular file");
+        row("device", "/dev/zero", {}, "is not a regular file");
+        row("one byte too large", "file", limit + ' ', "too large");
+        row("at the size limit", "file", limit, "");
+        row("one line at the size limit", "file", QByteArray(ConfigLoader::MaxFileSize, 'x'),
+            "unknown register name");
+        row("link to a file", "link", block, "");
+        row("byte-order mark, as Windows editors write", "file", "\xEF\xBB\xBF" + block, "");
+        row("missing", "missing", {}, "Cannot read");
     }
 
     void refusesWhatIsNoConfigurationFile()
     {
         QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
         QFETCH(QString, says);
         QTemporaryDir dir;
-        QString path = dir.filePath(QStringLiteral("c.dorvel"));
-        const QByteArray block = "CR5A\n{\n0x1F3\n}\n";
-        const auto write = [&](const QByteArray& bytes) {
-            QFile f(dir.filePath(QStringLiteral("c.dorvel")));
-            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-        };
+        const QString file = dir.filePath(QStringLiteral("c.dorvel"));
+        QString path = file;
+        if (!content.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+        }
         if (kind == "fifo") {
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         } else if (kind == "folder") {
             QVERIFY(QDir().mkdir(path));
         } else if (kind.startsWith('/')) {
             path = kind;
-        } else if (kind == "over" || kind == "limit") {
-            const qint64 size = ConfigLoader::MaxFileSize + (kind == "over" ? 1 : 0);
-            QVERIFY(write(block + QByteArray(size - block.size(), ' ')));
-        } else if (kind == "one line") {
-            QVERIFY(write(QByteArray(ConfigLoader::MaxFileSize, 'x')));
         } else if (kind == "link") {
-            QVERIFY(write(block));
             path = dir.filePath(QStringLiteral("link.dorvel"));
-            QVERIFY(QFile::link(dir.filePath(QStringLiteral("c.dorvel")), path));
-        } else if (kind == "bom") {
-            QVERIFY(write("\xEF\xBB\xBF" + block));
+            QVERIFY(QFile::link(file, path));
         }
         QElapsedTimer t;
         t.start();
