@@ -15,41 +15,39 @@ class tst_Controls : public QObject
 {
     Q_OBJECT
 private slots:
-    // Bind names (accessible name over object name) and push-button commands.
+    // Bind names (accessible name over object name) and push-button ("pb...") commands.
     void names_data()
     {
-        QTest::addColumn<bool>("button");
         QTest::addColumn<QString>("object");
         QTest::addColumn<QString>("accessible");
         QTest::addColumn<QString>("name"); // name and field or command and argument
-        auto row = [](bool button, const char* object, const char* accessible, const char* name) {
+        auto row = [](const char* object, const char* accessible, const char* name) {
             QTest::addRow("%s %s", object, accessible)
-                << button << QString(object) << QString(accessible) << QString(name);
+                << QString(object) << QString(accessible) << QString(name);
         };
-        row(false, "cbCR0_0", "", "CR0|0");
-        row(false, "cbNM", "", "NM|");
-        row(false, "cmCR5A_9_8", "", "CR5A|9:8");
-        row(false, "cmCR3B_1_1", "CR3B[1:0]", "CR3B|1:0");
-        row(false, "", "CR0[]", "CR0|");
-        row(false, "", "Board.DIO[EN]", "DIO|EN");
-        row(false, "cb", "", "|");
-        row(true, "pbBoard_setForward1", "", "setForward1|");
-        row(true, "pbBoard_setHB_5", "", "setHB|5");
-        row(true, "pbX_y", "setHB_ON(5,hs)", "setHB_ON|5,hs");
-        row(true, "pbX_y", "setRoutineTime()", "setRoutineTime|");
+        row("cbCR0_0", "", "CR0|0");
+        row("cbNM", "", "NM|");
+        row("cmCR5A_9_8", "", "CR5A|9:8");
+        row("cmCR3B_1_1", "CR3B[1:0]", "CR3B|1:0");
+        row("", "CR0[]", "CR0|");
+        row("", "Board.DIO[EN]", "DIO|EN");
+        row("cb", "", "|");
+        row("pbBoard_setForward1", "", "setForward1|");
+        row("pbBoard_setHB_5", "", "setHB|5");
+        row("pbX_y", "setHB_ON(5,hs)", "setHB_ON|5,hs");
+        row("pbX_y", "setRoutineTime()", "setRoutineTime|");
     }
     void names()
     {
-        QFETCH(bool, button);
         QFETCH(QString, object);
         QFETCH(QString, accessible);
         PushButton pb;
         CheckBox cb;
+        const bool button = object.startsWith("pb");
         QWidget* w = button ? static_cast<QWidget*>(&pb) : &cb;
         w->setObjectName(object);
         w->setAccessibleName(accessible);
-        QString name;
-        QString field;
+        QString name, field;
         UniversalControl::parseName(cb.bindName(), &name, &field);
         QTEST(button ? pb.command() + '|' + pb.argument() : name + '|' + field, "name");
         // A command is worked out once: later renames do not change it.
@@ -110,17 +108,16 @@ private slots:
     {
         QFETCH(double, min);
         QFETCH(double, max);
+        QFETCH(int, low);
+        QFETCH(int, high);
         SpinBox spin;
         Slider slider;
-        for (UniversalControl* control :
-             {static_cast<UniversalControl*>(&spin), static_cast<UniversalControl*>(&slider)})
-            control->setControlRange(min, max);
-        QTEST(spin.minimum(), "low");
-        QTEST(spin.maximum(), "high");
-        QTEST(slider.minimum(), "low");
-        QTEST(slider.maximum(), "high");
+        spin.setControlRange(min, max);
+        slider.setControlRange(min, max);
         spin.setControlValue(max); // shown as the nearest value offered
-        QTEST(spin.value(), "high");
+        QCOMPARE((QList<int>{spin.minimum(), spin.maximum(), slider.minimum(), slider.maximum(),
+                             spin.value()}),
+                 (QList<int>{low, high, low, high, high}));
     }
 
     void lineEditBases_data()

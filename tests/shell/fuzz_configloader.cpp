@@ -10,8 +10,6 @@
 
 namespace {
 
-void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 void check(bool condition)
 {
     if (!condition)
@@ -22,7 +20,7 @@ void check(bool condition)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    qInstallMessageHandler(discardMessage);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
 }
 

@@ -13,8 +13,6 @@
 
 namespace {
 
-void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
-
 void check(bool condition)
 {
     if (!condition)
@@ -25,24 +23,11 @@ void check(bool condition)
 QVariant valueFor(const QString& name)
 {
     const QByteArray utf8 = name.toUtf8();
-    switch (utf8.isEmpty() ? 0 : utf8.at(0) % 8) {
-    case 0:
-        return QVariant();
-    case 1:
-        return QVariant(utf8.size() % 2 == 0);
-    case 2:
-        return QVariant(qint64(qHash(utf8)) - (qint64(1) << 40));
-    case 3:
-        return QVariant(uint(utf8.size()));
-    case 4:
-        return QVariant(utf8.toDouble() / 3.0);
-    case 5:
-        return QVariant(name);
-    case 6:
-        return QVariant(utf8);
-    default:
-        return QVariant(QStringList{name});
-    }
+    const qint64 big = qint64(qHash(utf8)) - (qint64(1) << 40);
+    const QVariant values[] = {
+        QVariant(), utf8.size() % 2 == 0, big, uint(utf8.size()), utf8.toDouble() / 3.0, name,
+        utf8,       QStringList{name}};
+    return values[utf8.isEmpty() ? 0 : uchar(utf8.at(0)) % 8];
 }
 
 class Handler : public ScriptHandler
@@ -93,7 +78,7 @@ void checkRoundTrip(const QByteArray& typed)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    qInstallMessageHandler(discardMessage);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
 }
 

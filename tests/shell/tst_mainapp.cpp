@@ -3,7 +3,6 @@
 #include "AppletInstances.h"
 #include "Board.h"
 #include "CallerKey.h"
-#include "ConfigLoader.h"
 #include "ControlBoard.h"
 #include "LocalServer.h"
 #include "Logs.h"
@@ -73,12 +72,6 @@ private:
         return seen;
     }
 
-    QString lastError() const
-    {
-        const auto items = m_app->logs()->entryList()->findItems("Error ", Qt::MatchContains);
-        return items.isEmpty() ? QString() : items.last()->text();
-    }
-
 private slots:
     void initTestCase()
     {
@@ -100,32 +93,23 @@ private slots:
         QVERIFY(LocalServer::isNameInUse(m_taken + QStringLiteral("_b")));
         qApp->setStyleSheet(QString()); // as on a start that asked nothing
         m_app->start();
-        QVERIFY(m_app->mainWindow()->isVisible());
+        // The line naming the socket shows although the board traffic is hidden.
         QVERIFY(!m_app->logs()->commLogging());
-        QCOMPARE(m_app->logs()
-                     ->entryList()
-                     ->findItems(m_app->localServer()->fullServerName(), Qt::MatchEndsWith)
-                     .size(),
-                 1);
+        const QString pipeLine = "Scripting pipe: " + m_app->localServer()->fullServerName();
+        QCOMPARE(m_app->logs()->entryList()->findItems(pipeLine, Qt::MatchEndsWith).size(), 1);
         // The style sheet, installed once the windows are built, and on the dialogs before.
         QCOMPARE(qApp->styleSheet(), m_sheet);
         QVERIFY(m_dialogsStyled);
         // The port list, scanned beside the start-up, ends with the two stand-ins.
         const QComboBox* ports = m_app->mainWindow()->portSelector();
-        QVERIFY(ports->count() >= 2);
-        QCOMPARE(ports->itemText(ports->count() - 1), QStringLiteral("script"));
+        QVERIFY(ports->count() >= 2 && ports->itemText(ports->count() - 1) == "script");
         // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
         QStringList names;
         for (Applet* a : m_app->applets())
-            names << a->objectName();
-        QCOMPARE(names, (QStringList{"Logs", "Basic", "Board", "HBController", "SpiController",
-                                     "SpiRaw", "WatchDog", "Application"}));
-        QCOMPARE(AppletInstances::board, m_app->applets().at(2));
-        for (int i = 1; i < m_app->applets().size(); ++i) {
-            const QString key = QStringLiteral("Ctrl+%1").arg(i - 1);
-            QVERIFY(m_app->applets().at(i)->windowTitle().startsWith("(" + key + ") "));
-            QCOMPARE(m_app->applets().at(i)->windowAction()->shortcut(), QKeySequence(key));
-        }
+            names << a->objectName() + ' ' + a->windowAction()->shortcut().toString();
+        QCOMPARE(names, (QStringList{"Logs ", "Basic Ctrl+0", "Board Ctrl+1", "HBController Ctrl+2",
+                                     "SpiController Ctrl+3", "SpiRaw Ctrl+4", "WatchDog Ctrl+5",
+                                     "Application Ctrl+6"}));
     }
 
     void cleanupTestCase()
@@ -141,40 +125,44 @@ private slots:
         m_app->logs()->clear();
     }
 
-    // The first connection of the run, made as a user makes it: the windows it opens do
-    // not hide each other's title bars, and one the user moved comes back where it was.
+    // The first connection of the run, made as a user makes it: Basic, Board and Application
+    // open without hiding each other's title bars. Closing hides the windows; reconnecting
+    // brings back those that were open, where the user moved them.
     void windowsOpenedTogetherShowTheirTitleBars()
     {
         MainWindow* window = m_app->mainWindow();
-        const auto openAsUser = [window] {
+        QList<QMdiSubWindow*> open; // bottom first
+        const auto openAsUser = [window, &open] {
             window->portSelector()->setCurrentText(QStringLiteral("mockup"));
             window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
+            QStringList names;
+            open.clear();
+            for (QMdiSubWindow* sub : window->mdiArea()->subWindowList(QMdiArea::StackingOrder)) {
+                if (sub->isVisible())
+                    open << sub;
+            }
+            for (QMdiSubWindow* sub : open)
+                names << sub->widget()->objectName();
+            names.sort();
+            return names;
         };
-        openAsUser();
-        QVERIFY(m_app->controlBoard()->isConnected());
-        MdiArea* area = window->mdiArea();
-        QList<QMdiSubWindow*> open; // bottom first
-        for (QMdiSubWindow* sub : area->subWindowList(QMdiArea::StackingOrder)) {
-            if (sub->isVisible())
-                open << sub;
-        }
-        QCOMPARE(open.size(), 3);
+        QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board"}));
         for (int i = 0; i < open.size(); ++i) {
             const QRect titleBar(open[i]->pos(), QSize(open[i]->width(), open[i]->widget()->y()));
-            QVERIFY2(area->viewport()->rect().contains(titleBar),
+            QVERIFY2(window->mdiArea()->viewport()->rect().contains(titleBar),
                      qPrintable(open[i]->windowTitle()));
             for (int j = i + 1; j < open.size(); ++j) {
                 QVERIFY2(!open[j]->geometry().intersects(titleBar),
                          qPrintable(open[j]->windowTitle() + " covers " + open[i]->windowTitle()));
             }
         }
-
-        auto* application = qobject_cast<QMdiSubWindow*>(AppletInstances::application->container());
-        application->move(200, 150);
+        QMdiSubWindow* moved = open.last();
+        moved->move(200, 150);
+        AppletInstances::spiController->showWindow();
         m_app->closeBoard();
-        openAsUser();
-        QVERIFY(application->isVisible());
-        QCOMPARE(application->pos(), QPoint(200, 150));
+        QVERIFY(!moved->isVisible());
+        QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board", "SpiController"}));
+        QCOMPARE(moved->pos(), QPoint(200, 150));
     }
 
     // Errors show and are saved with the traffic hidden; every kind has its colour.
@@ -184,80 +172,65 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier line\n") > 0);
         file.close();
         Logs logs;
-        const auto colour = [&logs](int row) {
-            return logs.entryList()->item(row)->foreground().color();
-        };
         logs.setLogDirectory(m_dir.path());
         logs.setCommLogging(false);
         QVERIFY(logs.setSaving(true));
         logs.slot_addLog(-1, QStringLiteral("Error SET:Board.x"));
         logs.slot_addLog(108, QStringLiteral("hidden, so not saved"));
-        QCOMPARE(logs.entryList()->count(), 1);
         logs.setCommLogging(true);
         logs.slot_addLog(108, QStringLiteral("multi\nline"));
         logs.setSaving(false);
         logs.slot_addLog(500, QStringLiteral("after saving, past the colour table"));
-        QVERIFY(logs.entryList()->item(1)->text().endsWith(QLatin1String(" multi line")));
-        QCOMPARE(colour(0), QColor(Qt::red));
-        QCOMPARE(colour(1), QColor(Qt::green));
-        QCOMPARE(colour(2), QColor(Qt::black));
+        logs.setLogDirectory(QStringLiteral("/nonexistent/dir")); // unwritable: refused, reported
+        QVERIFY(!logs.setSaving(true));
+        QStringList shown; // colour and first words, after the time
+        for (int row = 0; row < logs.entryList()->count(); ++row) {
+            const QListWidgetItem* item = logs.entryList()->item(row);
+            shown << item->foreground().color().name() + ' ' + item->text().section(' ', 1, 2);
+        }
+        QCOMPARE(shown, (QStringList{"#ff0000 Error SET:Board.x", "#00ff00 multi line",
+                                     "#000000 after saving,", "#ff0000 Cannot write"}));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(file.readAll());
         const QRegularExpression format(
             "^earlier line\nC\\(-1\\) [\\d:.]{12} ::: Error SET:Board.x \n"
             "C\\(108\\) [\\d:.]{12} ::: multi line \n$");
         QVERIFY2(format.match(text).hasMatch(), qPrintable(text));
-        logs.setLogDirectory(QStringLiteral("/nonexistent/dir")); // unwritable: refused, reported
-        QVERIFY(!logs.setSaving(true));
-        QCOMPARE(colour(logs.entryList()->count() - 1), QColor(Qt::red));
     }
 
     void connectActivatesAndCloseOrLinkLossDeactivates()
     {
-        auto activeOnes = [this] {
-            QStringList active;
-            for (Applet* a : m_app->applets())
+        // The active applets and whether the firmware version shows.
+        const auto state = [this] {
+            const bool version = !m_app->mainWindow()->firmwareLabel()->text().isEmpty();
+            QStringList active{version ? "version:" : "none:"};
+            for (Applet* a : m_app->applets()) {
                 if (a->isActive() && a->windowAction()->isEnabled())
                     active << a->objectName();
-            return active;
+            }
+            return active.join(' ');
         };
-        QCOMPARE(activeOnes(), QStringList{"Logs"}); // the log works without a board
+        QCOMPARE(state(), QStringLiteral("none: Logs")); // the log works without a board
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-        QCOMPARE(activeOnes().size(), m_app->applets().size());
-        QVERIFY(!m_app->mainWindow()->firmwareLabel()->text().isEmpty());
-        QVERIFY2(AppletInstances::board->container()->isVisible(),
-                 "the first connection shows Board");
-        QVERIFY2(!m_app->openBoard(QStringLiteral("mockup")), "a second open is refused");
-        Applet* spi = AppletInstances::spiController;
-        spi->showWindow();
+        QCOMPARE(state(), "version: Logs Basic Board HBController SpiController SpiRaw WatchDog "
+                          "Application");
         m_app->closeBoard();
-        QVERIFY(!m_app->controlBoard()->isConnected());
-        QCOMPARE(activeOnes(), QStringList{"Logs"});
-        QVERIFY(!spi->container()->isVisible());
-        QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
+        QCOMPARE(state(), QStringLiteral("none: Logs"));
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-        QVERIFY2(spi->container()->isVisible(),
-                 "reconnecting brings back the windows that were open");
-
         // Link loss, as the link reports it: deactivated, and the chip images cleared.
+        Applet* spi = AppletInstances::spiController;
         QVERIFY(spi->setValue(QStringLiteral("CR2[3:0]"), 5, CallerKey::Internal));
         emit m_app->controlBoard()->signal_disconnected();
-        QCOMPARE(activeOnes(), QStringList{"Logs"});
+        QCOMPARE(state(), QStringLiteral("none: Logs"));
         QCOMPARE(spi->getValue(QStringLiteral("CR2[3:0]"), CallerKey::Internal).toUInt(), 0u);
-        QVERIFY(m_app->mainWindow()->firmwareLabel()->text().isEmpty());
     }
 
+    // F1 opens a help window of its own for the active window, once per applet.
     void helpWindowOpensFromTheMainWindow()
     {
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
         MainWindow* window = m_app->mainWindow();
-        // Basic and Application open with every connection; HB Controller from its
-        // Windows menu entry (Ctrl+2).
-        QVERIFY(AppletInstances::basic->container()->isVisible());
-        QVERIFY(AppletInstances::application->container()->isVisible());
-        Applet* hb = AppletInstances::hbController;
-        QVERIFY(!hb->container()->isVisible());
-        QCOMPARE(hb->windowAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+2")));
+        Applet* hb = AppletInstances::hbController; // from its Windows menu entry
         QVERIFY(window->windowsMenu()->actions().contains(hb->windowAction()));
         hb->windowAction()->trigger();
         QVERIFY(hb->container()->isVisible());
@@ -265,27 +238,20 @@ private slots:
         QCOMPARE(window->mdiArea()->activeApplet(), hb);
 
         window->helpAction()->trigger();
+        window->helpAction()->trigger(); // the same window again
         QList<AppletHelper*> helpers = window->findChildren<AppletHelper*>();
         QCOMPARE(helpers.size(), 1);
         AppletHelper* helper = helpers.first();
         // A window of its own, not a fragment laid over the menu bar.
-        QVERIFY(helper->isWindow());
-        QVERIFY(helper->isVisible());
-        QVERIFY(window->menuBar()->isEnabled());
+        QVERIFY(helper->isWindow() && helper->isVisible() && window->menuBar()->isEnabled());
         // HB Controller's commands carry no help text; they are listed all the same.
         QCOMPARE(helper->functionList()->topLevelItemCount(), hb->commands().names().size());
-        window->helpAction()->trigger(); // the same window again
-        QCOMPARE(window->findChildren<AppletHelper*>().size(), 1);
-
-        SimulatedBoard* sim = m_app->controlBoard()->simulatedBoard();
-        sim->clearReceivedLines();
         QCOMPARE(helper->runLine(QStringLiteral("setPWM2_Freq")),
                  QStringLiteral("setPWM2_Freq -> true"));
-        QCOMPARE(sim->receivedLines(), QStringList{"set PWM1FREQ=20000"});
 
         // Another applet gets a window of its own.
-        Applet* board = AppletInstances::board;
-        window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(board->container()));
+        window->mdiArea()->setActiveSubWindow(
+            qobject_cast<QMdiSubWindow*>(AppletInstances::board->container()));
         window->helpAction()->trigger();
         helpers = window->findChildren<AppletHelper*>();
         QCOMPARE(helpers.size(), 2);
@@ -293,89 +259,40 @@ private slots:
             h->close();
     }
 
-    void scriptingRequestsFailAndAreLogged_data()
-    {
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<QString>("request");
-        QTest::addColumn<QVariant>("args");
-        const auto row = [](bool connected, const char* request, const QVariant& args) {
-            QTest::addRow("%s%s", request, connected ? "" : ", no board")
-                << connected << request << args;
-        };
-        row(false, "set Logs.x", 1);
-        row(false, "get Logs.x", {});
-        row(true, "run Nobody.Clear", {});
-        row(true, "run SpiController.NoSuchCommand", {});
-        row(true, "run Board.setforward1", {}); // names are case-sensitive
-        row(true, "set .x", 1);
-        row(true, "set SpiController.No[3:0]", 9);
-        row(false, "run set_timeout", 0LL);
-        row(false, "run open", "/dev/nonexistent");
-        row(false, "run write", "get VER");
-        row(true, "run write", "get VER\rget VER");
-        row(true, "run reboot", {});
-    }
-
+    // A request that fails returns no value, is logged as an error and leaves the board as
+    // it was.
     void scriptingRequestsFailAndAreLogged()
     {
-        QFETCH(bool, connected);
-        QFETCH(QString, request);
-        QFETCH(QVariant, args);
-        if (connected)
-            QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-        m_app->logs()->clear();
-        const QString verb = request.section(' ', 0, 0), name = request.section(' ', 1);
-        if (verb == "set")
-            QVERIFY(!m_app->set(name, args));
-        else
-            QVERIFY(!(verb == "get" ? m_app->get(name) : m_app->run(name, args)).isValid());
-        const QString logged = verb == "set"   ? "Error SET:" + name
-                               : verb == "get" ? "Error GET " + name
-                                               : "Error RUN:" + name;
-        QVERIFY2(lastError().endsWith(logged), qPrintable(lastError()));
-        QCOMPARE(m_app->controlBoard()->isConnected(), connected);
-    }
-
-    void configFiles_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<quint32>>("values"); // loaded values, in file order
-        QTest::addColumn<int>("errorLine");         // refused: the line named in the message
-        QTest::addColumn<QString>("says");
-        const auto row = [](const char* tag, const char* text, QList<quint32> values, int line,
-                            const char* says) {
-            QTest::newRow(tag) << QString(text) << values << line << QString(says);
+        const auto failsAndIsLogged = [this](const QString& request, const QVariant& args) {
+            m_app->logs()->clear();
+            const QString verb = request.section(' ', 0, 0), name = request.section(' ', 1);
+            const bool failed =
+                verb == "set"
+                    ? !m_app->set(name, args)
+                    : !(verb == "get" ? m_app->get(name) : m_app->run(name, args)).isValid();
+            const QString logged = "Error " + verb.toUpper() + (verb == "get" ? " " : ":") + name;
+            return failed &&
+                   m_app->logs()->entryList()->findItems(logged, Qt::MatchEndsWith).size() == 1;
         };
-        row("numbers", "CR5A\n{\n0x7FF\n}\nCR10B\n{\n0b101\n}\nCR6A\n{\n0\n}", {0x7FF, 5, 0}, 0,
-            "");
-        row("layout", "\r\n  CR6B \r\n\r\n{\r\n   0x10\r\n\r\n}\r\n\r\n", {16}, 0, "");
-        row("open brace", "CR5A\n0x10\n}\n", {}, 2, "\"{\" expected");
-        row("close brace", "CR5A\n{\n1\nCR5B\n{\n2\n}\n", {}, 4, "\"}\" missing");
-        row("unknown register", "CR5A\n{\n1\n}\nCR11A\n{\n1\n}\n", {}, 5,
-            "unknown register name \"CR11A\"");
-        row("not a number", "CR5A\n{\nabc\n}\n", {}, 3, "\"abc\" is not a number");
-        row("12 bits", "CR5A\n{\n0x800\n}\n", {}, 3, "does not fit in 11 bits");
-        row("empty block", "CR5A\n{\n}\n", {}, 3, "has no value");
-        row("two values", "CR5A\n{\n1\n2\n}\n", {}, 4, "more than one value");
-        row("twice", "CR5A\n{\n1\n}\nCR5A\n{\n2\n}\n", {}, 5, "second time");
-        row("empty file", "", {}, 0, "no configuration register");
-    }
-
-    void configFiles()
-    {
-        QFETCH(QString, text);
-        QFETCH(QList<quint32>, values);
-        QFETCH(int, errorLine);
-        QFETCH(QString, says);
-        const ConfigLoader::Result r = ConfigLoader::parse(text);
-        QCOMPARE(r.ok, values.size() > 0);
-        QCOMPARE(r.errorLine, errorLine);
-        const QString line = errorLine ? QStringLiteral("Line %1:").arg(errorLine) : QString();
-        QVERIFY2(r.error.contains(says) && r.error.contains(line), qPrintable(r.error));
-        QList<quint32> got; // a refused file hands out no register
-        for (const auto& e : r.entries)
-            got << e.value;
-        QCOMPARE(got, values);
+        using Requests = QList<std::pair<QString, QVariant>>;
+        for (const auto& [request, args] : Requests{{"set Logs.x", 1},
+                                                    {"get Logs.x", {}},
+                                                    {"run set_timeout", 0LL},
+                                                    {"run open", "/dev/nonexistent"},
+                                                    {"run write", "get VER"}})
+            QVERIFY2(failsAndIsLogged(request, args), qPrintable(request + ", no board"));
+        QVERIFY(!m_app->controlBoard()->isConnected());
+        QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
+        for (const auto& [request, args] :
+             Requests{{"run Nobody.Clear", {}},
+                      {"run SpiController.NoSuchCommand", {}},
+                      {"run Board.setforward1", {}}, // names are case-sensitive
+                      {"set .x", 1},
+                      {"set SpiController.No[3:0]", 9},
+                      {"run write", "get VER\rget VER"},
+                      {"run reboot", {}}})
+            QVERIFY2(failsAndIsLogged(request, args), qPrintable(request));
+        QVERIFY(m_app->controlBoard()->isConnected());
     }
 
     // A picture the style sheet names but the resources lack draws nothing: spin and
@@ -400,14 +317,11 @@ private slots:
             return f.open(QIODevice::WriteOnly) && f.write(text) > 0 ? f.fileName() : QString();
         };
         QString message;
-        QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x12\n}\n"), &message));
-        QCOMPARE(message, "Please connect board before loading configuration registers");
+        QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x12\n}\n"), &message) && !message.isEmpty());
 
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
         m_app->controlBoard()->simulatedBoard()->clearReceivedLines();
         auto* board = qobject_cast<Board*>(AppletInstances::board);
-        Applet* spi = AppletInstances::spiController;
-        const quint32 key = CallerKey::Internal;
         board->loadedRegisters = QStringList{QStringLiteral("CR9B")};
         QVERIFY2(
             m_app->loadConfig(
@@ -415,28 +329,20 @@ private slots:
             qPrintable(message));
         QVERIFY(message.contains(QLatin1String("\"Set User Configuration\"")));
         QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
-        const QList<std::pair<QString, uint>> expected{
-            {"CR5A", 0x123}, {"CR5B", 0x405}, {"CR10A", 7}};
-        for (const auto& [name, value] : expected) {
-            QCOMPARE(board->getValue("U" + name + "[10:0]", key).toUInt(), value);
-            QCOMPARE(spi->getValue(name + "[10:0]", key).toUInt(), value);
+        Applet* spi = AppletInstances::spiController;
+        const quint32 key = CallerKey::Internal;
+        for (const auto& [name, value] :
+             {std::pair("CR5A", 0x123u), {"CR5B", 0x405u}, {"CR10A", 7u}}) {
+            QCOMPARE(board->getValue("U" + QString(name) + "[10:0]", key).toUInt(), value);
+            QCOMPARE(spi->getValue(QString(name) + "[10:0]", key).toUInt(), value);
         }
         // Loading only stores: the user sends with the Board window's button.
         QVERIFY(m_app->controlBoard()->simulatedBoard()->receivedLines().isEmpty());
 
-        // A fault in the second block: the first block is not written either.
+        // A fault in the second block: the first block is not written either (the loader
+        // hands out no register of a refused file), and the list of loaded ones stays.
         QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x22\n}\nCR6B\n{\n0x800\n}\n"), &message));
-        QVERIFY2(message.contains(QLatin1String("Line 7")), qPrintable(message));
         QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
-        QCOMPARE(board->getValue(QStringLiteral("UCR5A[10:0]"), key).toUInt(), 0x123u);
-        QCOMPARE(spi->getValue(QStringLiteral("CR5A[10:0]"), key).toUInt(), 0x123u);
-
-        // A byte-order mark, as Windows editors write it, is not part of the first name.
-        QVERIFY2(m_app->loadConfig(write("\xEF\xBB\xBF"
-                                         "CR6A\n{\n3\n}\n"),
-                                   &message),
-                 qPrintable(message));
-        QCOMPARE(board->loadedRegisters, QStringList{"CR6A"});
     }
 
     // Last: the program is quitting afterwards. File > Exit during a motor command's wait
@@ -445,17 +351,16 @@ private slots:
     {
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
         SimulatedBoard* chip = m_app->controlBoard()->simulatedBoard();
-        QAction* exit = nullptr;
-        for (QAction* action : m_app->mainWindow()->findChildren<QAction*>())
-            if (action->text() == QLatin1String("E&xit"))
-                exit = action;
-        QVERIFY(exit);
-        auto* board = qobject_cast<Board*>(AppletInstances::board);
-        QTimer::singleShot(200, exit, &QAction::trigger);
+        const QList<QAction*> actions = m_app->mainWindow()->findChildren<QAction*>();
+        const auto exit = std::find_if(actions.begin(), actions.end(), [](QAction* action) {
+            return action->text() == QLatin1String("E&xit");
+        });
+        QVERIFY(exit != actions.end());
+        QTimer::singleShot(200, *exit, &QAction::trigger);
         QTimer::singleShot(100, this, [chip] { chip->clearReceivedLines(); });
         QElapsedTimer t;
         t.start();
-        board->Delay(5000);
+        qobject_cast<Board*>(AppletInstances::board)->Delay(5000);
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
         QVERIFY(m_app->isQuitting());
         t.restart();
