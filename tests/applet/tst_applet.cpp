@@ -80,6 +80,15 @@ private slots:
     void on_cbCR0_0_clicked() { cr0SeenBySlot = int(m->cr0.getField(QStringLiteral("CR0[0]"))); }
 };
 
+// Several values as one line, to compare them at once.
+QString joined(const QVariantList& parts)
+{
+    QStringList texts;
+    for (const QVariant& part : parts)
+        texts << part.toString();
+    return texts.join(u' ');
+}
+
 void enter(QLineEdit* edit, const QString& text)
 {
     edit->clear(); // typed, so the edit counts as modified
@@ -117,33 +126,26 @@ private slots:
     void setupOrder()
     {
         a->ui.cbCR0_0->click();
-        QCOMPARE(a->cr0SeenBySlot, 1); // bound before slots are connected by name
-        QCOMPARE(a->ui.leFreq->text(), QStringLiteral("20000")); // controls show the model
-        QCOMPARE(a->ui.hsDuty->maximum(), 100);                  // ranges come from variables
+        // Bound before slots are connected by name; controls show the model, with the
+        // variables' ranges.
+        QCOMPARE(joined({a->cr0SeenBySlot, a->ui.leFreq->text(), a->ui.hsDuty->maximum()}),
+                 "1 20000 100");
         TestApplet failing(model.get());
         failing.initOk = false;
-        QVERIFY(!failing.setup());
-        QVERIFY(!failing.windowAction()); // stopped before the binding
+        QVERIFY(!failing.setup() && !failing.windowAction()); // stopped before the binding
     }
 
-    // Read-only entries take no edits; a box shows its field's name unless it has a text.
-    void bindingMarksControls_data()
-    {
-        QTest::addColumn<QString>("object");
-        QTest::addColumn<bool>("writable");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("named bit") << "cbCR0_0" << true << "HB_EN1";
-        QTest::newRow("bit without a name") << "cbSR0_9" << false << "SR0[9]";
-        QTest::newRow("own text kept") << "cbNM" << false << "Not ready";
-        QTest::newRow("accessible name") << "cbStatusA" << false << "UV";
-        QTest::newRow("names nothing: unbound") << "cbNothing_1" << true << "";
-    }
+    // Read-only entries take no edits; a box shows its field's name unless it has a text
+    // (a named bit, a bit without a name, an own text, an accessible name, names nothing).
     void bindingMarksControls()
     {
-        QFETCH(QString, object);
-        auto* box = a->findChild<CustomControls::CheckBox*>(object);
-        QTEST(box->isWritable(), "writable");
-        QTEST(box->text(), "text");
+        QStringList got;
+        for (const char* name : {"cbCR0_0", "cbSR0_9", "cbNM", "cbStatusA", "cbNothing_1"}) {
+            auto* box = a->findChild<CustomControls::CheckBox*>(name);
+            got << joined({box->isWritable(), box->text()});
+        }
+        QCOMPARE(got, (QStringList{"true HB_EN1", "false SR0[9]", "false Not ready", "false UV",
+                                   "true "}));
     }
 
     // Each control type writes the model through slot_ControlTriggered; a refused or
@@ -152,29 +154,23 @@ private slots:
     {
         a->ui.cmCR3B_1_1->setCurrentIndex(3);
         emit a->ui.cmCR3B_1_1->activated(3);
-        QCOMPARE(model->cr3b.getField(QStringLiteral("CR3B[1:0]")), 3u);
-        enter(a->ui.leCR5A_9_8, QStringLiteral("2"));
-        QCOMPARE(model->cr5a.getField(QStringLiteral("CR5A[9:8]")), 2u);
-        enter(a->ui.leCR5A_9_8, QStringLiteral("7")); // wider than the field
-        QCOMPARE(model->cr5a.getField(QStringLiteral("CR5A[9:8]")), 2u);
-        QCOMPARE(a->ui.leCR5A_9_8->text(), QStringLiteral("2"));
         a->ui.spCR5A_7_0->setValue(200);
         QTest::keyClick(a->ui.spCR5A_7_0, Qt::Key_Return);
-        QCOMPARE(model->cr5a.getField(QStringLiteral("CR5A[7:0]")), 200u);
         a->ui.hsDuty->setValue(70);
-        QCOMPARE(model->duty.value(), 70.0);
-        enter(a->ui.leFreq, QStringLiteral("2e5")); // above the maximum
-        QCOMPARE(model->freq.value(), 20000.0);
-        QCOMPARE(a->ui.leFreq->text(), QStringLiteral("20000"));
         enter(a->ui.leAdc, QStringLiteral("12.5"));
-        QCOMPARE(model->adc.value(), 12.5);
         a->ui.csPWM1OnOff->setModel(6);
         QTest::mouseClick(a->ui.csPWM1OnOff, Qt::LeftButton);
-        QCOMPARE(model->onOff.value(), 1.0);
+        enter(a->ui.leCR5A_9_8, QStringLiteral("2"));
+        enter(a->ui.leCR5A_9_8, QStringLiteral("7")); // wider than the field
+        enter(a->ui.leFreq, QStringLiteral("2e5"));   // above the maximum
         a->ui.cbSR0_9->setChecked(true);
-        a->controlTriggered(a->ui.cbSR0_9);
-        QCOMPARE(model->sr0.getField(QStringLiteral("SR0[9]")), 0u);
-        QVERIFY(!a->ui.cbSR0_9->isChecked());
+        a->controlTriggered(a->ui.cbSR0_9); // read-only
+        QCOMPARE(joined({model->cr3b.getField("CR3B[1:0]"), model->cr5a.getField("CR5A[7:0]"),
+                         model->duty.value(), model->adc.value(), model->onOff.value(),
+                         model->cr5a.getField("CR5A[9:8]"), a->ui.leCR5A_9_8->text(),
+                         model->freq.value(), a->ui.leFreq->text(), model->sr0.getField("SR0[9]"),
+                         a->ui.cbSR0_9->isChecked()}),
+                 "3 200 70 12.5 1 2 2 20000 20000 0 false");
         // Leaving a field the user did not edit must not write back its rounded display.
         QVERIFY(a->setValue(QStringLiteral("ADC_Result1"), 1.0 / 3.0, CallerKey::Internal));
         emit a->ui.leAdc->editingFinished();
@@ -186,23 +182,20 @@ private slots:
     void changeTravelsToEveryApplet()
     {
         TestApplet second(model.get());
-        QVERIFY(second.setup());
-        second.activate();
         TestApplet idle(model.get());
-        QVERIFY(idle.setup());
+        QVERIFY(second.setup() && idle.setup());
+        second.activate();
         QSignalSpy changed(&second, &Applet::signal_RegisterChanged);
         second.transfers.clear();
         a->ui.hsDuty->setValue(80);
-        QCOMPARE(second.ui.hsDuty->value(), 80);
-        QCOMPARE(idle.ui.hsDuty->value(), 50); // inactive: not refreshed, no transfer
-        QCOMPARE(a->transfers, QStringList{"0:PWM1_DUTY"});
-        QCOMPARE(second.transfers, QStringList{"0:PWM1_DUTY"});
-        QVERIFY(idle.transfers.isEmpty());
-        QCOMPARE(changed.count(), 1);
+        // The inactive applet's controls are not refreshed and its hook does not run.
+        QCOMPARE(
+            joined({second.ui.hsDuty->value(), idle.ui.hsDuty->value(), changed.count(),
+                    a->transfers.join(','), second.transfers.join(','), idle.transfers.join(',')}),
+            "80 50 1 0:PWM1_DUTY 0:PWM1_DUTY ");
         enter(idle.ui.leFreq, QStringLiteral("500")); // the triggering control still refreshes
-        QCOMPARE(idle.ui.leFreq->text(), QStringLiteral("500"));
-        QVERIFY(idle.transfers.isEmpty());
-        QCOMPARE(a->ui.leFreq->text(), QStringLiteral("500"));
+        QCOMPARE(joined({idle.ui.leFreq->text(), a->ui.leFreq->text(), idle.transfers.join(',')}),
+                 "500 500 ");
     }
 
     void reentryGuardAndWriteWarnings()
@@ -234,24 +227,19 @@ private slots:
     // (it must not wrap to all ones in a 32-bit field), is refused.
     void setValueConvertsAndRefuses()
     {
-        const quint32 ext = CallerKey::External;
-        QVERIFY(a->setValue(QStringLiteral("CR5A[7:0]"), QStringLiteral("0x2a"), ext));
-        QCOMPARE(a->getValue(QStringLiteral("CR5A[7:0]"), ext).toUInt(), 42u);
-        QVERIFY(a->setValue(QStringLiteral("CR5A[7:0]"), 4.6, ext)); // rounded
-        QCOMPARE(a->getValue(QStringLiteral("CR5A[7:0]"), ext).toUInt(), 5u);
-        QVERIFY(a->setValue(QStringLiteral("PWM1_FREQ"), QStringLiteral("1500"), ext));
-        QVERIFY(!a->setValue(QStringLiteral("PWM1_DUTY"), 101, ext));
-        QCOMPARE(a->ui.hsDuty->value(), 50);
         Register wide(QStringLiteral("ALL[31:0]#whole word"), QStringLiteral("WIDE"));
         QVERIFY(a->addRegister(&wide, 32));
-        QVERIFY(a->setValue(QStringLiteral("WIDE[31:0]"), 4294967295.0, ext));
-        QVERIFY(a->setValue(QStringLiteral("WIDE[31:0]"), -0.4, ext)); // rounds to 0
-        QCOMPARE(wide.value(), 0u);
-        for (double v : {-0.5, -1.0, 4294967295.5}) {
-            QVERIFY2(!a->setValue(QStringLiteral("WIDE[31:0]"), v, ext),
-                     qPrintable(QString::number(v)));
-            QCOMPARE(wide.value(), 0u);
-        }
+        const QList<QPair<QString, QVariant>> writes = {
+            {"CR5A[7:0]", "0x2a"}, {"CR5A[7:0]", 4.6},           {"PWM1_FREQ", "1500"},
+            {"PWM1_DUTY", 101},    {"WIDE[31:0]", 4294967295.0}, {"WIDE[31:0]", -0.4},
+            {"WIDE[31:0]", -0.5},  {"WIDE[31:0]", -1.0},         {"WIDE[31:0]", 4294967295.5}};
+        QStringList got; // whether the write was taken, and what reads back
+        for (const auto& [name, value] : writes)
+            got << joined({a->setValue(name, value, CallerKey::External),
+                           a->getValue(name, CallerKey::External)});
+        QCOMPARE(got, (QStringList{"true 42", "true 5", "true 1500", "false 50", "true 4294967295",
+                                   "true 0", "false 0", "false 0", "false 0"}));
+        QCOMPARE(a->ui.hsDuty->value(), 50);
     }
 
     // Parameter names as scripts and applets write them: the forms the controls bind are
@@ -333,17 +321,16 @@ private slots:
         whole.add("setY*", "Y help", row("setY*"));
         whole.add("setZ", "Z help", row("setZ"), CommandTable::Result::ReportsFalse);
         QMap<QString, QString> help;
-        // A match fills the help entries up to itself only.
+        // A match fills the help entries up to itself only; existing entries stay.
         QCOMPARE(whole.dispatch("setX", 1, help), QVariant(true));
         QCOMPARE(help.keys(), QStringList{"setX"});
-        QCOMPARE(whole.dispatch("setZ", QString(), help), QVariant(false)); // ran, then false
-        QCOMPARE(help.size(), 3);
         help["setX"] = "kept";
-        QCOMPARE(whole.dispatch(QString(), QString(), help), QVariant(false));
-        QCOMPARE(help.value("setX"), QStringLiteral("kept")); // existing entries stay
-        QCOMPARE(whole.dispatch("setx", QString(), help), QVariant(false));
-        QCOMPARE(whole.dispatch("setX ", QString(), help), QVariant(false));
-        QCOMPARE(whole.dispatch("setYes", QString(), help), QVariant(true)); // the name's wildcard
+        // setZ runs, then answers false; case and blanks count; setY* is the name's wildcard.
+        QStringList results;
+        for (const char* name : {"setZ", "", "setx", "setX ", "setYes"})
+            results << whole.dispatch(name, QString(), help).toString();
+        QCOMPARE(results, (QStringList{"false", "false", "false", "false", "true"}));
+        QCOMPARE(joined({help.keys().join(','), help.value("setX")}), "setX,setY*,setZ kept");
         QCOMPARE(ran, (QStringList{"setX|1", "setZ|", "setY*|"}));
         QVERIFY(whole.offers("setYes") && !whole.offers("setx") && !whole.offers(QString()));
 
@@ -365,22 +352,20 @@ private slots:
         a->ui.pbTest_doThing->click();
         a->ui.pbHbOn->click();
         QCOMPARE(a->runs, (QStringList{"doThing|", "setHB_ON|5,hs"}));
-        QVERIFY(a->busyDuringRun);
-        QVERIFY(!a->isBusy());
-        AppletHelper helper(a.get());
-        QCOMPARE(a->runs.at(2), QStringLiteral("|")); // the map is filled by runFunction("")
-        QCOMPARE(helper.functionList()->topLevelItemCount(), 2);
-        QCOMPARE(helper.functionList()->topLevelItem(1)->text(1), QStringLiteral("Switches HB on"));
+        QVERIFY(a->busyDuringRun && !a->isBusy());
+        AppletHelper helper(a.get()); // fills its list through runFunction("")
+        QCOMPARE(joined({helper.functionList()->topLevelItemCount(),
+                         helper.functionList()->topLevelItem(1)->text(1)}),
+                 "2 Switches HB on");
         enter(helper.runEdit(), QStringLiteral("setHB_ON(5,hs)"));
-        QCOMPARE(a->runs.last(), QStringLiteral("setHB_ON|5,hs"));
         QCOMPARE(helper.resultLabel()->text(), QStringLiteral("setHB_ON -> true"));
         for (const char* bad : {"broken(1", "(5)", " "})
             helper.runLine(QString(bad));
-        QCOMPARE(a->runs.last(), QStringLiteral("setHB_ON|5,hs")); // malformed lines run nothing
         a->deactivate(); // the board went away while the help window stayed open
         QCOMPARE(helper.runLine(QStringLiteral("doThing")),
                  QStringLiteral("Board is not connected"));
-        QCOMPARE(a->runs.last(), QStringLiteral("setHB_ON|5,hs"));
+        // Malformed lines, and any line while the applet is inactive, run nothing.
+        QCOMPARE(a->runs.mid(2), (QStringList{"|", "setHB_ON|5,hs"}));
         QVERIFY(helper.findChild<QMessageBox*>());
         a.reset();
         QCOMPARE(helper.runLine(QStringLiteral("doThing")), QStringLiteral("No applet"));
