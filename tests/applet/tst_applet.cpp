@@ -99,8 +99,10 @@ private:
     std::unique_ptr<TestApplet> a;
 
 private slots:
+    // The applet goes first: it holds the model's objects.
     void init()
     {
+        a.reset();
         model = std::make_unique<Model>();
         a = std::make_unique<TestApplet>(model.get());
         a->setObjectName(QStringLiteral("Test"));
@@ -109,13 +111,7 @@ private slots:
         a->transfers.clear();
     }
 
-    void cleanup()
-    {
-        a.reset();
-        model.reset();
-    }
-
-    void setupOrder()
+    void setupBindsAndMarksControls()
     {
         a->ui.cbCR0_0->click();
         // Bound before slots are connected by name; controls show the model, with the
@@ -125,12 +121,9 @@ private slots:
         TestApplet failing(model.get());
         failing.initOk = false;
         QVERIFY(!failing.setup() && !failing.windowAction()); // stopped before the binding
-    }
 
-    // Read-only entries take no edits; a box shows its field's name unless it has a text
-    // (a named bit, a bit without a name, an own text, an accessible name, names nothing).
-    void bindingMarksControls()
-    {
+        // Read-only entries take no edits; a box shows its field's name unless it has a text
+        // (a named bit, a bit without a name, an own text, an accessible name, names nothing).
         QStringList got;
         for (const char* name : {"cbCR0_0", "cbSR0_9", "cbNM", "cbStatusA", "cbNothing_1"}) {
             auto* box = a->findChild<CustomControls::CheckBox*>(name);

@@ -33,10 +33,9 @@ private slots:
         QFETCH(QByteArray, answer);
         SimulatedBoard board;
         QCOMPARE(board.handleLine(line), answer + "\r\n");
-        if (answer == "err") { // a refused line changes nothing
-            QCOMPARE(board.variable("DIO25"), QString("0"));
-            QVERIFY(board.chipFrames().isEmpty());
-        }
+        // A refused line changes nothing.
+        QVERIFY(answer != "err" ||
+                (board.variable("DIO25") == "0" && board.chipFrames().isEmpty()));
     }
 
     // Which status register answers a frame is checked through SpiController's ReadAll.

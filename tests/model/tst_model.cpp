@@ -130,13 +130,14 @@ private slots:
         QVERIFY(original.setField(QStringLiteral("X[PWM2]"), 1));
         Register copy(original);
         QVERIFY(copy.setField(QStringLiteral("X[EN]"), 0));
-        QCOMPARE(original.value(), 0x5u);
         Register assigned(Cr0Text);
         assigned = copy;
         auto& self = assigned;
         assigned = self;
         // Reversed over the register's 3 bits.
-        QCOMPARE(joined({assigned.name(), assigned.value(), assigned.value(false)}), "Other 4 1");
+        QCOMPARE(
+            joined({original.value(), assigned.name(), assigned.value(), assigned.value(false)}),
+            "5 Other 4 1");
     }
 
     void malformedDefinitionsKeepTheValidItems_data()
@@ -236,9 +237,9 @@ private slots:
         v = 40.0; // assignment writes with the internal key
         QCOMPARE(v.value(), 40.0);
         Variable n(QStringLiteral("@variable=N @type=int @value=0 @min=0 @max=10"));
-        QVERIFY(n.setValue(2.6, CallerKey::External)); // an integer holds whole numbers
+        // An integer holds whole numbers: 10.6 is 11, out of range.
+        QVERIFY(n.setValue(2.6, CallerKey::External) && !n.setValue(10.6, CallerKey::External));
         QCOMPARE(n.value(), 3.0);
-        QVERIFY(!n.setValue(10.6, CallerKey::External));
     }
 
     void numbersAndBooleans_data()
@@ -265,11 +266,9 @@ private slots:
         QFETCH(QVariant, integer);
         QFETCH(QVariant, boolean);
         qint64 i = 0;
-        QCOMPARE(TextConvert::toInt64(text, &i), integer.isValid());
-        QCOMPARE(QVariant(i), integer.isValid() ? integer : QVariant(i));
         bool b = false;
-        QCOMPARE(TextConvert::toBool(text, &b), boolean.isValid());
-        QCOMPARE(QVariant(b), boolean.isValid() ? boolean : QVariant(b));
+        QCOMPARE(TextConvert::toInt64(text, &i) ? QVariant(i) : QVariant(), integer);
+        QCOMPARE(TextConvert::toBool(text, &b) ? QVariant(b) : QVariant(), boolean);
     }
 
     void byteStringsAndKeyValues()
