@@ -25,9 +25,7 @@ namespace {
 // The objects an applet holds; built before and destroyed after the applets.
 struct Model
 {
-    Register cr0{"HB_EN1[0]#HB1 output enable;HB_EN2[1]#HB2 output enable;"
-                 "MODE[3:2]#Mode select;REST[15:4]#Rest",
-                 "CR0"};
+    Register cr0{"HB_EN1[0]#HB1 enable;HB_EN2[1]#;MODE[3:2]#Mode;REST[15:4]#", "CR0"};
     Register sr0{"@readonly=1;OC[3:0]#;UV[4]#Under-voltage;X[15:5]#", "SR0"};
     Register nm{"@readonly=1;NM[0]#Not master", "NM"};
     Register cr3b{"SEL[1:0]#Input select;OTHER[7:2]#Other", "CR3B"};

@@ -8,30 +8,20 @@ class TestRingBuffer : public QObject
 {
     Q_OBJECT
 private slots:
-    void readLineSplitsAtCrOrLf_data()
-    {
-        QTest::addColumn<QByteArrayList>("chunks"); // written one after the other
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("lf") << QByteArrayList{"a=1\nb=2\n"} << QStringList{"a=1", "b=2"};
-        QTest::newRow("crlf") << QByteArrayList{"a=1\r\nb=2\r\n"} << QStringList{"a=1", "b=2"};
-        QTest::newRow("empty lines skipped") << QByteArrayList{"\r\n\n\rx\n\n"} << QStringList{"x"};
-        QTest::newRow("no end") << QByteArrayList{"abc"} << QStringList{};
-        QTest::newRow("partial line waits for its end")
-            << QByteArrayList{"VER=1.", "2\r\n"} << QStringList{"VER=1.2"};
-    }
+    // LF or CR LF ends a line, empty lines are skipped, a partial line waits for its end,
+    // and bytes without an end give no line.
     void readLineSplitsAtCrOrLf()
     {
-        QFETCH(QByteArrayList, chunks);
-        QFETCH(QStringList, lines);
         RingBuffer ring(16);
         QStringList got;
         QByteArray line;
-        for (const QByteArray& chunk : chunks) {
+        for (const char* chunk :
+             {"a=1\nb=2\n", "c=3\r\nd=4\r\n", "\r\n\n\rx\n\n", "VER=1.", "2\r\n", "abc"}) {
             QVERIFY(ring.write(chunk));
             while (ring.readLine(&line))
                 got << QString::fromLatin1(line);
         }
-        QCOMPARE(got, lines);
+        QCOMPARE(got, (QStringList{"a=1", "b=2", "c=3", "d=4", "x", "VER=1.2"}));
     }
 
     void fullRingRefusesWholeWriteAndWrapsAround()

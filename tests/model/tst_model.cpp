@@ -64,23 +64,19 @@ private slots:
         QTest::addColumn<QString>("descriptor");
         QTest::addColumn<quint32>("value");
         QTest::addColumn<quint32>("whole"); // 0 for a refused write
-        auto row = [](const char* d, quint32 v, quint32 w) {
-            QTest::newRow(d) << QString(d) << v << w;
-        };
-        row("CR5A[9:8]", 3, 0x300);
-        row("CR1[10]", 1, 0x400);
-        row("CR0[HB_EN3]", 1, 0x004);
-        row("CR0[SOA]", 5, 0x280);
-        row("CR0[]", 0x7FF, 0x7FF);
-        row(" CR0[ 9:7 ] ", 2, 0x100);
-        row("SOA", 1, 0x001); // a bare name is bit 0, whatever it says
-        for (const char* bad : {"CR0[SOA]=8", "CR0[3]=2", "CR0[]=0x800", "SOA=2"}) {
-            const QStringList parts = QString(bad).split('=');
-            QTest::newRow(bad) << parts[0] << parts[1].toUInt(nullptr, 0) << 0u;
+        // descriptor=value=whole, or a descriptor alone that names no field; a bare name is
+        // bit 0, whatever it says.
+        for (const char* row : {"CR5A[9:8]=3=0x300", "CR1[10]=1=0x400",   "CR0[HB_EN3]=1=4",
+                                "CR0[SOA]=5=0x280",  "CR0[]=0x7FF=0x7FF", " CR0[ 9:7 ] =2=0x100",
+                                "SOA=1=1",           "CR0[SOA]=8=0",      "CR0[3]=2=0",
+                                "CR0[]=0x800=0",     "SOA=2=0",           "CR0[11:0]",
+                                "CR0[0:3]",          "CR0[NOPE]",         "CR0[1",
+                                "CR0[1]x",           "CR0[[1]]",          "CR0]1[",
+                                "CR0[99999999999]",  "CR0[-1]",           ""}) {
+            const QStringList parts = QString(row).split('=');
+            QTest::newRow(row) << parts[0] << parts.value(1).toUInt(nullptr, 0)
+                               << parts.value(2).toUInt(nullptr, 0);
         }
-        for (const char* bad : {"CR0[11:0]", "CR0[0:3]", "CR0[NOPE]", "CR0[1", "CR0[1]x",
-                                "CR0[[1]]", "CR0]1[", "CR0[99999999999]", "CR0[-1]", ""})
-            row(bad, 0, 0);
     }
     void descriptorWrites()
     {

@@ -58,8 +58,6 @@ elif line == "get SPI0CS0DATA" and os.path.exists(path):
 const QString WriteError = QStringLiteral("-1 SpiController:Spi register write error");
 const QString ReadError = QStringLiteral("-1 SpiController:SPI register read error");
 const QString ChainError = QStringLiteral("-1 SpiController:Chain spi register %1 error");
-// Answer images get a marker (bit 10 of SR0 clear: no "registers cleared" recovery).
-const QList<Register*> Marked = {&SR0, &SR1, &SR3, &SR4, &SR5, &SR7, &DATA};
 const QString MarkedImages = QStringLiteral("1a5 1a5 1a5 1a5 1a5 1a5 1a5 0 0");
 } // namespace
 
@@ -88,11 +86,6 @@ private:
         return out.join(u' ');
     }
     template <typename T> T* child(const char* name) const { return spi->findChild<T*>(name); }
-    void mark()
-    {
-        for (Register* r : Marked)
-            r->setField(r->name() + QStringLiteral("[]"), 0x1A5);
-    }
     // Switches to the script board with these answers queued; false without python.
     bool useScript(const QStringList& answers)
     {
@@ -214,8 +207,8 @@ private slots:
 
     // Clear resets the control images (CR3B keeps its fixed bit 10), not the
     // configuration or SR0; after a disconnect the applet is inactive and its boxes
-    // still follow.
-    void clearResetsImages()
+    // still follow. In the window, a field edit alone sends nothing; its button writes.
+    void clearResetsImagesAndTheWindowWritesWithItsButton()
     {
         for (Register* r : {&CR0, &CR3B, &SR1, &SR0, &CR5A})
             r->setField(r->name() + QStringLiteral("[0]"), 1);
@@ -223,11 +216,15 @@ private slots:
         spi->deactivate();
         QVERIFY(run("Clear").toBool());
         spi->activate();
-        QCOMPARE((QList<unsigned>{CR0.value(true), CR3B.value(true), SR1.value(true),
-                                  SR0.value(true), CR5A.value(true)}),
-                 (QList<unsigned>{0, 1024, 0, 1, 1}));
-        QVERIFY(!child<CustomControls::CheckBox>("cbCR0_0")->isChecked());
-        QVERIFY(sim()->receivedLines().isEmpty());
+        QCOMPARE(joined({CR0.value(true), CR3B.value(true), SR1.value(true), SR0.value(true),
+                         CR5A.value(true)}),
+                 "0 1024 0 1 1");
+        auto* box = child<CustomControls::CheckBox>("cbCR0_0");
+        QVERIFY(!box->isChecked() && sim()->receivedLines().isEmpty());
+        QTest::mouseClick(box, Qt::LeftButton);
+        QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR0"),
+                          Qt::LeftButton);
+        QCOMPARE(frames(), QList<quint16>{0x0001});
     }
 
     void watchDogAndBoardFollowTheChip()
@@ -294,7 +291,9 @@ private slots:
         QFETCH(bool, result);
         QFETCH(QStringList, log);
 
-        mark();
+        // Answer images get a marker (bit 10 of SR0 clear: no "registers cleared" recovery).
+        for (Register* r : {&SR0, &SR1, &SR3, &SR4, &SR5, &SR7, &DATA})
+            r->setField(r->name() + QStringLiteral("[]"), 0x1A5);
         if (answers.first() == QLatin1String("no link"))
             AppletInstances::controlBoard = nullptr;
         else if (!useScript(answers))
@@ -335,16 +334,6 @@ private slots:
         raw->activate();
         QVERIFY(raw->setValue(QStringLiteral("SPIFreq"), 2000000, CallerKey::External));
         QCOMPARE(sim()->receivedLines(), QStringList{"set SPI0CS0SPEED=2000000"});
-    }
-
-    void windowWritesOnlyWithItsButton()
-    {
-        auto* box = child<CustomControls::CheckBox>("cbCR0_0");
-        QVERIFY(box && !box->isChecked());
-        QTest::mouseClick(box, Qt::LeftButton); // a field edit alone sends nothing
-        QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR0"),
-                          Qt::LeftButton);
-        QCOMPARE(frames(), QList<quint16>{0x0001});
     }
 };
 
