@@ -196,8 +196,8 @@ private slots:
         // writeParameters warns once per name that fails.
         QSignalSpy log(a.get(), &Applet::signal_log);
         QVERIFY(!a->writeParameters({"CR0", "CR5A"}));
-        QCOMPARE(log.count(), 1);
-        QCOMPARE(log.at(0).at(1).toString(), QStringLiteral("Test Parameter CR5A fail to write"));
+        QCOMPARE(joined({log.size(), log.value(0).value(1)}),
+                 "1 Test Parameter CR5A fail to write");
     }
 
     // Texts and reals are converted; a value out of range, or one that rounds below zero
@@ -242,10 +242,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QVariant, value);
         const auto state = [this] {
-            return QList<double>{double(model->cr0.value()), double(model->cr3b.value()),
-                                 model->duty.value()};
+            return joined({model->cr0.value(), model->cr3b.value(), model->duty.value()});
         };
-        const QList<double> before = state();
+        const QString before = state();
         const QVariant write = value.typeId() == QMetaType::Double ? QVariant(20.0) : QVariant(1);
         for (const quint32 key : {CallerKey::External, CallerKey::Internal}) {
             QCOMPARE(a->setValue(name, write, key), value.isValid());
@@ -339,8 +338,7 @@ private slots:
         for (const char* bad : {"broken(1", "(5)", " "})
             helper.runLine(QString(bad));
         a->deactivate(); // the board went away while the help window stayed open
-        QCOMPARE(helper.runLine(QStringLiteral("doThing")),
-                 QStringLiteral("Board is not connected"));
+        QCOMPARE(helper.runLine("doThing"), "Board is not connected");
         // Malformed lines, and any line while the applet is inactive, run nothing.
         QCOMPARE(a->runs.mid(2), (QStringList{"|", "setHB_ON|5,hs"}));
         QVERIFY(helper.findChild<QMessageBox*>());

@@ -77,33 +77,30 @@ private slots:
     {
         QTest::addColumn<bool>("serial");
         QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QByteArray>("answer"); // the last one
+        QTest::addColumn<QByteArray>("answer"); // the last one, after "!" when the command fails
         QTest::addColumn<int>("answers");
-        const QByteArray ver = QByteArray("VER=") + SimulatedBoard::Version;
         const QByteArray frames = "set SPI0CS0DATA=020680 SPI0CS0DATA=02D000\n";
         for (const bool serial : {false, true}) {
-            auto row = [serial](const char* name, const QByteArray& lines, bool ok,
-                                const QByteArray& answer, int answers) {
+            auto row = [serial](const char* name, const QByteArray& lines, const QByteArray& answer,
+                                int answers) {
                 QTest::addRow("%s, %s", serial ? "boardsim" : "mockup", name)
-                    << serial << lines << ok << answer << answers;
+                    << serial << lines << answer << answers;
             };
-            row("set", "set DIO25=1", true, "DIO25=1", 1);
-            row("multi-line", frames + "set DIO25=1\nget DIO25", true, "DIO25=1", 3);
-            row("empty lines not counted", "\n\nset WDen=1\r\n\n", true, "WDen=1", 1);
-            row("err", "set DIO25=7", false, "err", 1);
-            row("err in first line", "get NOPE\nget VER", false, ver, 2);
-            row("frames queued", frames + "get SPI0CS0DATA\nget SPI0CS0DATA", true,
-                "SPI0CS0DATA=A000", 3);
+            row("set", "set DIO25=1", "DIO25=1", 1);
+            row("multi-line", frames + "set DIO25=1\nget DIO25", "DIO25=1", 3);
+            row("empty lines not counted", "\n\nset WDen=1\r\n\n", "WDen=1", 1);
+            row("err", "set DIO25=7", "!err", 1);
+            row("err first", "get NOPE\nget VER", "!VER=" + QByteArray(SimulatedBoard::Version), 2);
+            row("queued", frames + "get SPI0CS0DATA\nget SPI0CS0DATA", "SPI0CS0DATA=A000", 3);
         }
     }
     void transactions()
     {
         QFETCH(bool, serial);
         QFETCH(QByteArray, lines);
-        QFETCH(bool, ok);
         QFETCH(QByteArray, answer);
         QFETCH(int, answers);
+        const bool ok = !answer.startsWith('!');
         std::unique_ptr<BoardSim> sim(serial ? new BoardSim : nullptr);
         ControlBoard link;
         QVERIFY(link.connectBoard(serial ? sim->path : "mockup"));
@@ -112,11 +109,11 @@ private slots:
         QSignalSpy rx(&link, &ControlBoard::signal_rx);
         QSignalSpy log(&link, &ControlBoard::signal_log);
         QSignalSpy disconnected(&link, &ControlBoard::signal_disconnected);
-        QCOMPARE(ask(link, lines), ok ? answer : "!" + answer);
+        QCOMPARE(ask(link, lines), answer);
         // Logged: the first line sent, the last answer, and an error entry for a failure.
         QCOMPARE(
             joined({rx.count(), hasLog(log, 109, lines.trimmed().split('\n').first().trimmed()),
-                    hasLog(log, 108, answer), hasLog(log, -1, "")}),
+                    hasLog(log, 108, answer.mid(ok ? 0 : 1)), hasLog(log, -1, "")}),
             joined({answers, true, true, !ok}));
 
         // Many transactions in a row: each answer belongs to its own line.
@@ -162,8 +159,7 @@ private slots:
             QCOMPARE(ask(link, QByteArray("get ") + name), ok ? name + QByteArray("=0") : "!");
             QVERIFY(ok || (timer.elapsed() >= 495 && timer.elapsed() < 1500));
         }
-        QTRY_VERIFY(hasLog(log, ok ? -1000 : -1, logged));
-        QVERIFY(link.isConnected());
+        QTRY_VERIFY(hasLog(log, ok ? -1000 : -1, logged) && link.isConnected());
     }
 
     // Answers that come after their command gave up (time-out 0 or too short), or a CR
@@ -175,8 +171,7 @@ private slots:
         QVERIFY(link.connectBoard(sim.path));
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(link.send("set DIO21=1", nullptr, 0));
-        QVERIFY(timer.elapsed() < 100);
+        QVERIFY(link.send("set DIO21=1", nullptr, 0) && timer.elapsed() < 100);
         QCOMPARE(ask(link, "get WDen"), "WDen=0");
         QCOMPARE(ask(link, "set DIO22=1", 20), "!"); // its answer takes ~170 ms
         QCOMPARE(ask(link, "get DIO21"), "DIO21=1");

@@ -27,15 +27,12 @@ private slots:
     void fullRingRefusesWholeWriteAndWrapsAround()
     {
         RingBuffer ring(8);
-        QVERIFY(ring.write("12345"));
-        QVERIFY(!ring.write("6789"));
-        QVERIFY(ring.write("678"));
+        QVERIFY(ring.write("12345") && !ring.write("6789") && ring.write("678"));
         char out[8];
         QCOMPARE(ring.read(out, 6), 6);
         QCOMPARE(QByteArray(out, 6), QByteArray("123456"));
         QVERIFY(ring.write("9\nab\n")); // across the end of the storage
-        QByteArray first;
-        QByteArray second;
+        QByteArray first, second;
         QVERIFY(ring.readLine(&first) && ring.readLine(&second));
         QCOMPARE(first + ' ' + second, QByteArray("789 ab"));
     }

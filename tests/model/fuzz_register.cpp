@@ -38,8 +38,7 @@ void fuzzRegister(const QString& definition, const QStringList& descriptors)
 
     quint32 seed = 0x9E3779B9u;
     for (const QString& d : descriptors) {
-        QString name;
-        QString selector;
+        QString name, selector;
         Register::splitDescriptor(d, &name, &selector);
         const Register::FieldInfo info = reg.fieldInfo(d);
         const unsigned int before = reg.value();
