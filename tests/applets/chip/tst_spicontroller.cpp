@@ -212,12 +212,12 @@ private slots:
         spi->slot_updateAllControls();
         spi->deactivate();
         QVERIFY(run("Clear").toBool());
+        auto* box = child<CustomControls::CheckBox>("cbCR0_0");
+        QVERIFY(!box->isChecked() && sim()->receivedLines().isEmpty());
         spi->activate();
         QCOMPARE(joined({CR0.value(true), CR3B.value(true), SR1.value(true), SR0.value(true),
                          CR5A.value(true)}),
                  "0 1024 0 1 1");
-        auto* box = child<CustomControls::CheckBox>("cbCR0_0");
-        QVERIFY(!box->isChecked() && sim()->receivedLines().isEmpty());
         QTest::mouseClick(box, Qt::LeftButton);
         QTest::mouseClick(child<CustomControls::PushButton>("pbSpiController_WriteCR0"),
                           Qt::LeftButton);
