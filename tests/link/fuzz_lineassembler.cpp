@@ -29,14 +29,12 @@ Outcome assemble(qsizetype maxLine, const QByteArray& bytes, bool oneRead)
 {
     LineAssembler assembler(maxLine);
     Outcome out;
-    const auto onLine = [&](const QByteArray& line) {
-        out.lines << line;
-    };
     for (qsizetype at = 0; at < bytes.size();) {
         const qsizetype n =
             oneRead ? bytes.size()
                     : qMin<qsizetype>(1 + (uchar(bytes.at(at)) & 15), bytes.size() - at);
-        assembler.feed(bytes.constData() + at, n, onLine);
+        assembler.feed(bytes.constData() + at, n,
+                       [&](const QByteArray& line) { out.lines << line; });
         out.invalid += assembler.takeInvalid();
         out.overlong += assembler.takeOverlong();
         at += n;

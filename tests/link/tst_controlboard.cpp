@@ -1,4 +1,5 @@
 #include "ControlBoard.h"
+#include "Joined.h"
 #include "SimulatedBoard.h"
 
 #include <QElapsedTimer>
@@ -35,16 +36,27 @@ struct BoardSim : QProcess
     QString path;
 };
 
-// Answers the next line that arrives at a pseudo-terminal's master side.
-std::thread answerNextLine(int master, const QByteArray& answer)
+// Makes a call of the link while a thread answers the next line that arrives at a
+// pseudo-terminal's master side.
+template <typename Call> auto answered(int master, const QByteArray& answer, Call call)
 {
-    return std::thread([=] {
+    std::thread board([=] {
         pollfd pfd{master, POLLIN, 0};
         char c = 0;
         while (c != '\n' && ::poll(&pfd, 1, 5000) > 0 && ::read(master, &c, 1) == 1) {
         }
         [[maybe_unused]] ssize_t n = ::write(master, answer.data(), answer.size());
     });
+    const auto result = call();
+    board.join();
+    return result;
+}
+
+// What one line gets: its last answer, after "!" when the command failed.
+QByteArray ask(ControlBoard& link, const QByteArray& line, int timeoutMs = -1)
+{
+    QByteArray answer;
+    return link.send(line, &answer, timeoutMs) ? answer : "!" + answer;
 }
 
 bool hasLog(const QSignalSpy& spy, int type, const QString& part)
@@ -65,33 +77,30 @@ private slots:
     {
         QTest::addColumn<bool>("serial");
         QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QByteArray>("answer"); // the last one
+        QTest::addColumn<QByteArray>("answer"); // the last one, after "!" when the command fails
         QTest::addColumn<int>("answers");
-        const QByteArray ver = QByteArray("VER=") + SimulatedBoard::Version;
         const QByteArray frames = "set SPI0CS0DATA=020680 SPI0CS0DATA=02D000\n";
         for (const bool serial : {false, true}) {
-            auto row = [serial](const char* name, const QByteArray& lines, bool ok,
-                                const QByteArray& answer, int answers) {
+            auto row = [serial](const char* name, const QByteArray& lines, const QByteArray& answer,
+                                int answers) {
                 QTest::addRow("%s, %s", serial ? "boardsim" : "mockup", name)
-                    << serial << lines << ok << answer << answers;
+                    << serial << lines << answer << answers;
             };
-            row("set", "set DIO25=1", true, "DIO25=1", 1);
-            row("multi-line", frames + "set DIO25=1\nget DIO25", true, "DIO25=1", 3);
-            row("empty lines not counted", "\n\nset WDen=1\r\n\n", true, "WDen=1", 1);
-            row("err", "set DIO25=7", false, "err", 1);
-            row("err in first line", "get NOPE\nget VER", false, ver, 2);
-            row("frames queued", frames + "get SPI0CS0DATA\nget SPI0CS0DATA", true,
-                "SPI0CS0DATA=A000", 3);
+            row("set", "set DIO25=1", "DIO25=1", 1);
+            row("multi-line", frames + "set DIO25=1\nget DIO25", "DIO25=1", 3);
+            row("empty lines not counted", "\n\nset WDen=1\r\n\n", "WDen=1", 1);
+            row("err", "set DIO25=7", "!err", 1);
+            row("err first", "get NOPE\nget VER", "!VER=" + QByteArray(SimulatedBoard::Version), 2);
+            row("queued", frames + "get SPI0CS0DATA\nget SPI0CS0DATA", "SPI0CS0DATA=A000", 3);
         }
     }
     void transactions()
     {
         QFETCH(bool, serial);
         QFETCH(QByteArray, lines);
-        QFETCH(bool, ok);
         QFETCH(QByteArray, answer);
         QFETCH(int, answers);
+        const bool ok = !answer.startsWith('!');
         std::unique_ptr<BoardSim> sim(serial ? new BoardSim : nullptr);
         ControlBoard link;
         QVERIFY(link.connectBoard(serial ? sim->path : "mockup"));
@@ -100,50 +109,44 @@ private slots:
         QSignalSpy rx(&link, &ControlBoard::signal_rx);
         QSignalSpy log(&link, &ControlBoard::signal_log);
         QSignalSpy disconnected(&link, &ControlBoard::signal_disconnected);
-        QByteArray got;
-        QCOMPARE(link.send(lines, &got), ok);
-        QCOMPARE(got, answer);
-        QCOMPARE(rx.count(), answers);
-        QVERIFY(hasLog(log, 109, lines.trimmed().split('\n').first().trimmed()));
-        QVERIFY(hasLog(log, 108, answer));
-        QCOMPARE(hasLog(log, -1, ""), !ok);
+        QCOMPARE(ask(link, lines), answer);
+        // Logged: the first line sent, the last answer, and an error entry for a failure.
+        QCOMPARE(
+            joined({rx.count(), hasLog(log, 109, lines.trimmed().split('\n').first().trimmed()),
+                    hasLog(log, 108, answer.mid(ok ? 0 : 1)), hasLog(log, -1, "")}),
+            joined({answers, true, true, !ok}));
 
         // Many transactions in a row: each answer belongs to its own line.
+        QByteArray got;
         for (int i = 0; i < 100; ++i) {
             QVERIFY(link.set("PWM1DUTY", QString::number(i)) && link.get("PWM1DUTY", &got));
             QCOMPARE(got, QByteArray::number(i));
         }
         // get picks the value of its name; a failed one leaves the buffer alone.
-        QVERIFY(link.get("AIN5", &got));
-        QCOMPARE(got, QByteArray("512"));
-        QVERIFY(!link.get("NOPE", &got));
+        QVERIFY(link.get("AIN5", &got) && !link.get("NOPE", &got));
         link.disconnectBoard();
-        QCOMPARE(disconnected.count(), 1);
         QVERIFY(!link.send("get VER", &got)); // nothing is sent
-        QCOMPARE(got, QByteArray("512"));
+        QCOMPARE(joined({got, disconnected.count()}), "512 1");
     }
 
     // A board that stops answering or answers without line end makes the transaction time
     // out; bad bytes from the board are dropped and logged, the answers still get through.
     void misbehavingBoard_data()
     {
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("args");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("falls silent")
-            << QStringList{"--silent-after", "1"} << false << "No answer within 500 ms";
-        QTest::newRow("no line end")
-            << QStringList{"--no-eol-after", "1"} << false << "No answer within 500 ms";
-        QTest::newRow("garbage") << QStringList{"--garbage"} << true << "invalid bytes";
-        QTest::newRow("over-long line")
-            << QStringList{"--overlong-after", "1"} << true << "longer than 4999 bytes";
+        QTest::newRow("falls silent") << "--silent-after 1" << false << "No answer within 500 ms";
+        QTest::newRow("no line end") << "--no-eol-after 1" << false << "No answer within 500 ms";
+        QTest::newRow("garbage") << "--garbage" << true << "invalid bytes";
+        QTest::newRow("over-long line") << "--overlong-after 1" << true << "longer than 4999 bytes";
     }
     void misbehavingBoard()
     {
-        QFETCH(QStringList, args);
+        QFETCH(QString, args);
         QFETCH(bool, ok);
         QFETCH(QString, logged);
-        BoardSim sim(args);
+        BoardSim sim(args.split(' '));
         ControlBoard link;
         link.setKeepAliveInterval(0);
         QSignalSpy log(&link, &ControlBoard::signal_log);
@@ -151,15 +154,12 @@ private slots:
         link.setCommLogging(true);
         link.setTimeout(500);
         for (const char* name : {"DIO25", "WDen"}) {
-            QByteArray answer = "none";
             QElapsedTimer timer;
             timer.start();
-            QCOMPARE(link.send(QByteArray("get ") + name, &answer), ok);
+            QCOMPARE(ask(link, QByteArray("get ") + name), ok ? name + QByteArray("=0") : "!");
             QVERIFY(ok || (timer.elapsed() >= 495 && timer.elapsed() < 1500));
-            QCOMPARE(answer, ok ? name + QByteArray("=0") : QByteArray("none"));
         }
-        QTRY_VERIFY(hasLog(log, ok ? -1000 : -1, logged));
-        QVERIFY(link.isConnected());
+        QTRY_VERIFY(hasLog(log, ok ? -1000 : -1, logged) && link.isConnected());
     }
 
     // Answers that come after their command gave up (time-out 0 or too short), or a CR
@@ -171,45 +171,28 @@ private slots:
         QVERIFY(link.connectBoard(sim.path));
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(link.send("set DIO21=1", nullptr, 0));
-        QVERIFY(timer.elapsed() < 100);
-        QByteArray answer;
-        QVERIFY(link.send("get WDen", &answer));
-        QCOMPARE(answer, QByteArray("WDen=0"));
-        QVERIFY(!link.send("set DIO22=1", &answer, 20)); // its answer takes ~170 ms
-        QVERIFY(link.get("DIO21", &answer));
-        QCOMPARE(answer, QByteArray("1"));
-        QVERIFY(link.send("set DIO25=1\rget DIO22", &answer));
-        QCOMPARE(answer, QByteArray("DIO22=1"));
-        QVERIFY(link.get("DIO25", &answer));
-        QCOMPARE(answer, QByteArray("1"));
+        QVERIFY(link.send("set DIO21=1", nullptr, 0) && timer.elapsed() < 100);
+        QCOMPARE(ask(link, "get WDen"), "WDen=0");
+        QCOMPARE(ask(link, "set DIO22=1", 20), "!"); // its answer takes ~170 ms
+        QCOMPARE(ask(link, "get DIO21"), "DIO21=1");
+        QCOMPARE(ask(link, "set DIO25=1\rget DIO22"), "DIO22=1");
+        QCOMPARE(ask(link, "get DIO25"), "DIO25=1");
         // The reset (six CAN) goes out ahead of the next line.
         link.resetBoard();
-        QVERIFY(link.get("DIO25", &answer));
-        QCOMPARE(answer, QByteArray("0"));
+        QCOMPARE(ask(link, "get DIO25"), "DIO25=0");
     }
 
-    void failedConnectIsReported_data()
-    {
-        QTest::addColumn<QStringList>("args"); // none: no board at all
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("no such port") << QStringList() << "Cannot open port %1";
-        QTest::newRow("board silent")
-            << QStringList{"--silent-after", "0"} << "Board not responding on %1";
-    }
     void failedConnectIsReported()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QString, logged);
-        std::unique_ptr<BoardSim> sim(args.isEmpty() ? nullptr : new BoardSim(args));
-        const QString port = sim ? sim->path : "/dev/nonexistent-rmx-port";
+        BoardSim silent({"--silent-after", "0"});
+        const QString nowhere = QStringLiteral("/dev/nonexistent-rmx-port");
         ControlBoard link;
         link.setTimeout(150);
         QSignalSpy log(&link, &ControlBoard::signal_log);
         QSignalSpy connected(&link, &ControlBoard::signal_connected);
-        QVERIFY(!link.connectBoard(port));
-        QCOMPARE(connected.count(), 0);
-        QVERIFY(hasLog(log, -1000, logged.arg(port)));
+        QVERIFY(!link.connectBoard(nowhere) && !link.connectBoard(silent.path));
+        QVERIFY(connected.isEmpty() && hasLog(log, -1000, "Cannot open port " + nowhere) &&
+                hasLog(log, -1000, "Board not responding on " + silent.path));
     }
 
     void linkLoss_data()
@@ -238,15 +221,14 @@ private slots:
         QCOMPARE(link.send("get VER", nullptr, 3000), keepAliveMs > 0);
         QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(!disconnected.isEmpty() || disconnected.wait(1200), lost);
-        QCOMPARE(link.isConnected(), !lost);
-        QCOMPARE(link.send("get VER"), !lost);
-        QCOMPARE(hasLog(log, -1000, "Disconnect due to errors"), lost);
+        QCOMPARE(joined({link.isConnected(), link.send("get VER"),
+                         hasLog(log, -1000, "Disconnect due to errors")}),
+                 joined({!lost, !lost, lost}));
         link.disconnectBoard(); // no second signal when already lost
         QCOMPARE(disconnected.count(), 1);
         // The same link works with a new board.
         BoardSim other;
-        QVERIFY(link.connectBoard(other.path));
-        QVERIFY(link.send("get VER"));
+        QVERIFY(link.connectBoard(other.path) && link.send("get VER"));
     }
 
     // At a slow wire a long line is still going out long after it was handed to the
@@ -262,11 +244,8 @@ private slots:
         QVERIFY(link.connectBoard(sim.path));
         // About 2.6 s on the wire: three keep-alive intervals and more.
         const QByteArray line = "get VER" + QByteArray(150, ' ');
-        QByteArray answer;
-        QVERIFY(link.send(line, &answer, 6000));
-        QCOMPARE(answer, QByteArray("VER=") + SimulatedBoard::Version);
-        QVERIFY(link.isConnected());
-        QCOMPARE(disconnected.count(), 0);
+        QCOMPARE(ask(link, line, 6000), QByteArray("VER=") + SimulatedBoard::Version);
+        QVERIFY(disconnected.isEmpty());
         // Silence after the transmission still counts: the board's ACKs keep the link.
         QTest::qWait(1500);
         QVERIFY(link.isConnected() && link.send("get VER"));
@@ -278,16 +257,12 @@ private slots:
         QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
         ControlBoard link;
         link.setKeepAliveInterval(0);
-        std::thread board = answerNextLine(master, "VER=pty\r\n");
-        const bool connected = link.connectBoard(QString::fromLocal8Bit(ptsname(master)));
-        board.join();
-        QVERIFY(connected);
+        const QString port = QString::fromLocal8Bit(ptsname(master));
+        QVERIFY(answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); }));
         QSignalSpy stream(&link, &ControlBoard::signal_stream);
         QSignalSpy capture(&link, &ControlBoard::signal_captureData);
-        board = answerNextLine(master, "ok\r\n"); // the stream command's answer
-        const bool started = link.startStream("set STREAM=1");
-        board.join();
-        QVERIFY(started);
+        // "ok": the stream command's answer.
+        QVERIFY(answered(master, "ok\r\n", [&] { return link.startStream("set STREAM=1"); }));
         QVERIFY(!link.send("get VER"));
 
         const QByteArray data("\x00\x01ok\r\n\x15\x7f\x15\x15\x15", 11);
@@ -299,12 +274,7 @@ private slots:
             captured += chunk.at(0).toByteArray();
         // The answer to the stream command may come first: it is part of the stream.
         QCOMPARE(captured.startsWith("ok\r\n") ? captured.mid(4) : captured, data);
-        board = answerNextLine(master, "X=1\r\n");
-        QByteArray answer;
-        const bool answered = link.send("get X", &answer);
-        board.join();
-        QVERIFY(answered);
-        QCOMPARE(answer, QByteArray("X=1"));
+        QCOMPARE(answered(master, "X=1\r\n", [&] { return ask(link, "get X"); }), "X=1");
         ::close(master);
     }
 
@@ -320,18 +290,14 @@ private slots:
         link.setScript(python, QStringLiteral(RMX_TOOLS_DIR "/RMX4218.py"));
         QVERIFY(link.connectBoard("script"));
         QCOMPARE(link.firmwareVersion(), QString(SimulatedBoard::Version));
-        QByteArray answer;
-        QVERIFY(link.send("set DIO25=1 PWM0DUTY=40", &answer));
-        QCOMPARE(answer, QByteArray("DIO25=1 PWM0DUTY=40"));
-        // A frame and its queued answer survive between script runs.
+        QCOMPARE(ask(link, "set DIO25=1 PWM0DUTY=40"), "DIO25=1 PWM0DUTY=40");
+        // A frame and its queued answer survive between script runs: SR0 with NM set (EN high).
         QVERIFY(link.set("SPI0CS0DATA", "020680"));
-        QVERIFY(link.get("SPI0CS0DATA", &answer));
-        QCOMPARE(answer, QByteArray("1000")); // SR0 with NM set (EN high)
-        QVERIFY(!link.send("get NOPE", &answer));
-        QCOMPARE(answer, QByteArray("err"));
+        QCOMPARE(ask(link, "get SPI0CS0DATA"), "SPI0CS0DATA=1000");
+        QCOMPARE(ask(link, "get NOPE"), "!err");
         // The line is one argument, never shell text.
-        QVERIFY(!link.send("get VER; touch " + dir.filePath("pwned").toLocal8Bit()));
-        QVERIFY(!QFile::exists(dir.filePath("pwned")));
+        QVERIFY(!link.send("get VER; touch " + dir.filePath("pwned").toLocal8Bit()) &&
+                !QFile::exists(dir.filePath("pwned")));
         link.setScript(python, dir.filePath("missing.py"));
         QVERIFY(!link.connectBoard("script"));
         qunsetenv("RMX4218_STATE");

@@ -8,47 +8,33 @@ class TestRingBuffer : public QObject
 {
     Q_OBJECT
 private slots:
-    void readLineSplitsAtCrOrLf_data()
-    {
-        QTest::addColumn<QByteArrayList>("chunks"); // written one after the other
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("lf") << QByteArrayList{"a=1\nb=2\n"} << QStringList{"a=1", "b=2"};
-        QTest::newRow("crlf") << QByteArrayList{"a=1\r\nb=2\r\n"} << QStringList{"a=1", "b=2"};
-        QTest::newRow("empty lines skipped") << QByteArrayList{"\r\n\n\rx\n\n"} << QStringList{"x"};
-        QTest::newRow("no end") << QByteArrayList{"abc"} << QStringList{};
-        QTest::newRow("partial line waits for its end")
-            << QByteArrayList{"VER=1.", "2\r\n"} << QStringList{"VER=1.2"};
-    }
+    // LF or CR LF ends a line, empty lines are skipped, a partial line waits for its end,
+    // and bytes without an end give no line.
     void readLineSplitsAtCrOrLf()
     {
-        QFETCH(QByteArrayList, chunks);
-        QFETCH(QStringList, lines);
         RingBuffer ring(16);
         QStringList got;
         QByteArray line;
-        for (const QByteArray& chunk : chunks) {
+        for (const char* chunk :
+             {"a=1\nb=2\n", "c=3\r\nd=4\r\n", "\r\n\n\rx\n\n", "VER=1.", "2\r\n", "abc"}) {
             QVERIFY(ring.write(chunk));
             while (ring.readLine(&line))
                 got << QString::fromLatin1(line);
         }
-        QCOMPARE(got, lines);
+        QCOMPARE(got, (QStringList{"a=1", "b=2", "c=3", "d=4", "x", "VER=1.2"}));
     }
 
     void fullRingRefusesWholeWriteAndWrapsAround()
     {
         RingBuffer ring(8);
-        QVERIFY(ring.write("12345"));
-        QVERIFY(!ring.write("6789"));
-        QVERIFY(ring.write("678"));
+        QVERIFY(ring.write("12345") && !ring.write("6789") && ring.write("678"));
         char out[8];
         QCOMPARE(ring.read(out, 6), 6);
         QCOMPARE(QByteArray(out, 6), QByteArray("123456"));
         QVERIFY(ring.write("9\nab\n")); // across the end of the storage
-        QByteArray line;
-        QVERIFY(ring.readLine(&line));
-        QCOMPARE(line, QByteArray("789"));
-        QVERIFY(ring.readLine(&line));
-        QCOMPARE(line, QByteArray("ab"));
+        QByteArray first, second;
+        QVERIFY(ring.readLine(&first) && ring.readLine(&second));
+        QCOMPARE(first + ' ' + second, QByteArray("789 ab"));
     }
 
     void concurrentProducerAndConsumerLoseNothing()

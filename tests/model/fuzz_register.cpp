@@ -22,47 +22,34 @@ void check(bool condition)
         std::abort();
 }
 
-void checkLayout(const Register& reg)
-{
-    check(reg.size() >= 0 && reg.size() <= 32);
-    int covered = 0;
-    int next = 0;
-    for (const Register::Field& f : reg.fields()) {
-        check(f.lo == next && f.hi >= f.lo && f.hi < reg.size());
-        covered += f.hi - f.lo + 1;
-        next = f.hi + 1;
-    }
-    check(covered == reg.size());
-}
-
 void fuzzRegister(const QString& definition, const QStringList& descriptors)
 {
     Register reg(definition, QString());
-    checkLayout(reg);
+    // The fields cover the register's bits in order, without a gap or an overlap.
+    check(reg.size() >= 0 && reg.size() <= 32);
+    int next = 0;
+    for (const Register::Field& f : reg.fields()) {
+        check(f.lo == next && f.hi >= f.lo && f.hi < reg.size());
+        next = f.hi + 1;
+    }
+    check(next == reg.size());
     for (int i = 0; i < reg.size(); ++i)
         check(reg.bit(i) == 0 || reg.bit(i) == 1);
 
     quint32 seed = 0x9E3779B9u;
     for (const QString& d : descriptors) {
-        QString name;
-        QString selector;
+        QString name, selector;
         Register::splitDescriptor(d, &name, &selector);
         const Register::FieldInfo info = reg.fieldInfo(d);
         const unsigned int before = reg.value();
         seed = seed * 1664525u + 1013904223u;
         const unsigned int width = info.valid ? unsigned(info.hi - info.lo + 1) : 1u;
         const unsigned int v = width >= 32 ? seed : seed & ((1u << width) - 1u);
-        if (reg.setField(d, v)) {
-            check(info.valid);
-            check(reg.getField(d) == v);
-        } else {
-            check(reg.value() == before);
-        }
-        // A value one bit too wide is always refused.
-        if (info.valid && width < 32)
-            check(!reg.setField(d, 1u << width));
-        if (!info.valid)
-            check(reg.getField(d) == 0);
+        const bool stored = reg.setField(d, v);
+        check(stored ? info.valid && reg.getField(d) == v : reg.value() == before);
+        // A value one bit too wide is always refused; what names no field reads 0.
+        check(!info.valid || width >= 32 || !reg.setField(d, 1u << width));
+        check(info.valid || reg.getField(d) == 0);
         reg.value(false);
     }
     Register copy(reg);
@@ -76,8 +63,7 @@ void fuzzVariable(const QString& definition)
 {
     Variable var(definition);
     const double before = var.value();
-    if (!var.setValue(var.max(), CallerKey::External))
-        check(var.value() == before);
+    check(var.setValue(var.max(), CallerKey::External) || var.value() == before);
     var = var.min();
     var.setText(definition.toUtf8().left(16), CallerKey::External);
 }
@@ -97,10 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     if (text.startsWith(u'V')) {
         fuzzVariable(text.mid(1));
-        return 0;
+    } else {
+        QStringList lines = text.split(u'\n');
+        const QString definition = lines.takeFirst();
+        fuzzRegister(definition, lines);
     }
-    QStringList lines = text.split(u'\n');
-    const QString definition = lines.takeFirst();
-    fuzzRegister(definition, lines);
     return 0;
 }
