@@ -79,6 +79,14 @@ struct PipeClient
         send(line);
         return answer(timeoutMs);
     }
+    // The answers to requests sent one after the other, joined by '|'.
+    QByteArray requests(const QByteArrayList& lines)
+    {
+        QByteArrayList answers;
+        for (const QByteArray& line : lines)
+            answers << request(line);
+        return answers.join('|');
+    }
     QLocalSocket socket;
 };
 
@@ -98,18 +106,6 @@ struct Program : QProcess
         kill();
         waitForFinished(5000);
     }
-    QByteArray request(const QByteArray& line, int timeoutMs = 5000)
-    {
-        return client.request(line, timeoutMs);
-    }
-    // The answers to requests sent one after the other, joined by '|'.
-    QByteArray requests(const QByteArrayList& lines)
-    {
-        QByteArrayList answers;
-        for (const QByteArray& line : lines)
-            answers << request(line);
-        return answers.join('|');
-    }
     QString pipePath;
     PipeClient client;
 };
@@ -126,7 +122,7 @@ struct Session
         return board.device.startsWith('/') && program->waitForStarted(5000) &&
                program->client.connectTo(program->pipePath) &&
                (!open ||
-                (program->request("run\topen\ts" + board.device, 15000) == "i1" &&
+                (program->client.request("run\topen\ts" + board.device, 15000) == "i1" &&
                  QTest::qWaitFor([&] { return board.lines().contains("set PWM3DUTY=50"); })));
     }
     // The program quit by itself with the normal shutdown: exit code 0, socket removed.

@@ -14,7 +14,7 @@ class TestE2eApplets : public QObject
 private:
     QByteArray request(const QByteArray& line, int timeoutMs = 5000)
     {
-        return s->program->request(line, timeoutMs);
+        return s->program->client.request(line, timeoutMs);
     }
     // The lines the board received after the first `from`.
     QStringList linesSince(int from) { return s->board.lines().mid(from); }

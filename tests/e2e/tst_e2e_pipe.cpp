@@ -13,9 +13,9 @@ class TestE2ePipe : public QObject
 private:
     QByteArray request(const QByteArray& line, int timeoutMs = 5000)
     {
-        return s->program->request(line, timeoutMs);
+        return s->program->client.request(line, timeoutMs);
     }
-    QByteArray requests(const QByteArrayList& lines) { return s->program->requests(lines); }
+    QByteArray requests(const QByteArrayList& lines) { return s->program->client.requests(lines); }
 
     std::unique_ptr<Session> s;
 

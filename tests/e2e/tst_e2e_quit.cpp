@@ -70,7 +70,7 @@ private slots:
         QVERIFY(::kill(pid_t(second.processId()), SIGTERM) == 0);
         QVERIFY(second.waitForFinished(2000) && second.exitStatus() == QProcess::NormalExit &&
                 second.exitCode() == 0);
-        QVERIFY(s.program->request("get\tversion").startsWith('s')); // the first goes on
+        QVERIFY(s.program->client.request("get\tversion").startsWith('s')); // the first goes on
     }
 };
 

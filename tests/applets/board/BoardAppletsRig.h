@@ -9,6 +9,7 @@
 #include "Basic.h"
 #include "Board.h"
 #include "CallerKey.h"
+#include "ChipRegisters.h"
 #include "ControlBoard.h"
 #include "HBController.h"
 #include "PushButton.h"
@@ -147,9 +148,10 @@ public:
                 continue;
             }
             QString name;
-            QVERIFY2(UniversalControl::parseName(bind, &name, nullptr), what);
-            QVERIFY2(applet->boundControls(name).contains(control), what);
-            QVERIFY2(applet->getValue(bind, CallerKey::Internal).isValid(), what);
+            QVERIFY2(UniversalControl::parseName(bind, &name, nullptr) &&
+                         applet->boundControls(name).contains(control) &&
+                         applet->getValue(bind, CallerKey::Internal).isValid(),
+                     what);
             if (auto* combo = qobject_cast<QComboBox*>(w)) {
                 const Register* reg = applet->registerByName(name);
                 const Register::FieldInfo field =
@@ -157,13 +159,5 @@ public:
                 QVERIFY2(field.valid && combo->count() == 1 << (field.hi - field.lo + 1), what);
             }
         }
-    }
-    unsigned chip(const QString& field) const
-    {
-        return spi->getValue(field, CallerKey::Internal).toUInt();
-    }
-    void setChip(const QString& field, unsigned value)
-    {
-        spi->setValue(field, value, CallerKey::Internal);
     }
 };

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+using namespace ChipRegisters;
+
 namespace {
 constexpr quint16 DrvEn = 1u << 10;
 constexpr quint16 CpSw = 1u << 9;
@@ -32,8 +34,6 @@ private:
 private slots:
     void init() { rig = std::make_unique<BoardAppletsRig>(); }
     void cleanup() { rig.reset(); }
-
-    void everyControlResolves() { BoardAppletsRig::checkEveryControlResolves(rig->basic.get()); }
 
     // The run by script: tst_e2e_applets.
     void runForwardConfiguresWaitsThenEnables()
@@ -77,9 +77,9 @@ private slots:
         QCOMPARE(rig->boardLines().filter(QRegularExpression("^set PWM")), pwmLines);
         QCOMPARE(PwmVariables::PWM2OnOff.value(), 1.0);
         // Backward: PWM on HB2, HB4 held low; motor 2 takes input 1 in both halves of CR3.
-        QCOMPARE(rig->chip("CR2[3]") * 2 + rig->chip("CR2[1]"), 1u);
-        QCOMPARE(rig->chip("CR3A[7:6]") * 4 + rig->chip("CR3A[3:2]"), 5u);
-        QCOMPARE(rig->chip("CR1[1]"), 1u);
+        QCOMPARE(CR2.bit(3) * 2 + CR2.bit(1), 1);
+        QCOMPARE(CR3A.getField("CR3A[7:6]") * 4 + CR3A.getField("CR3A[3:2]"), 5u);
+        QCOMPARE(CR1.bit(1), 1);
         QVERIFY(rig->addresses().count(3) >= 2); // CR3A and CR3B
     }
 
@@ -92,7 +92,7 @@ private slots:
         for (quint16 frame : rig->frames())
             if (frame >> 12 <= 2)
                 QCOMPARE(data(frame) & 0b101, frame >> 12 == 0 ? 0b101u : 0b100u);
-        QCOMPARE(rig->chip("CR0[3:0]"), 0xFu);
+        QCOMPARE(CR0.getField("CR0[3:0]"), 0xFu);
     }
 
     void halfBridgeSwitchesAnswerAsBoard_data()

@@ -3,7 +3,6 @@
 // motors of Basic and the demonstration are tested with the real applets beside this.
 
 #include "BoardAppletsRig.h"
-#include "ChipRegisters.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -50,7 +49,12 @@ private slots:
     void init() { rig = std::make_unique<BoardAppletsRig>(); }
     void cleanup() { rig.reset(); }
 
-    void everyControlResolves() { BoardAppletsRig::checkEveryControlResolves(rig->board.get()); }
+    // Of every applet's window.
+    void everyControlResolves()
+    {
+        for (Applet* applet : rig->all())
+            BoardAppletsRig::checkEveryControlResolves(applet);
+    }
 
     // A nested wait (a stop served inside a running phase) is the demonstration's; the
     // script tests stop a running one.
@@ -266,16 +270,11 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("reading");
         QTest::addColumn<double>("expected"); // 7: the value before, kept
-        QTest::newRow("supply") << "getVS"
-                                << "2048" << 48.0;
-        QTest::newRow("current 1") << "getADC1"
-                                   << "1500" << 1.5;
-        QTest::newRow("current above 50 A") << "getADC1"
-                                            << "50001" << 7.0;
-        QTest::newRow("supply above 50 V") << "getVS"
-                                           << "4095" << 7.0;
-        QTest::newRow("not a number") << "getADC2"
-                                      << "n/a" << 0.0;
+        QTest::newRow("supply") << "getVS" << QStringLiteral("2048") << 48.0;
+        QTest::newRow("current 1") << "getADC1" << QStringLiteral("1500") << 1.5;
+        QTest::newRow("current above 50 A") << "getADC1" << QStringLiteral("50001") << 7.0;
+        QTest::newRow("supply above 50 V") << "getVS" << QStringLiteral("4095") << 7.0;
+        QTest::newRow("not a number") << "getADC2" << QStringLiteral("n/a") << 0.0;
     }
 
     void measurementsScaleAndRefuseOutOfRange()

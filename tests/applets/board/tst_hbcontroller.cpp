@@ -9,6 +9,8 @@
 #include <QTabWidget>
 #include <QtTest>
 
+using namespace ChipRegisters;
+
 namespace {
 // The lines "*" sends for one generator with the power-on settings.
 QStringList generatorSetup(int k)
@@ -36,8 +38,6 @@ private:
 private slots:
     void init() { rig = std::make_unique<BoardAppletsRig>(); }
     void cleanup() { rig.reset(); }
-
-    void everyControlResolves() { BoardAppletsRig::checkEveryControlResolves(rig->hb.get()); }
 
     // A page copied from its neighbour and not fully renamed would edit another
     // half-bridge's registers: no name but ReadHB is bound on two pages.
@@ -183,9 +183,9 @@ private slots:
     void halfBridgeCommandsSendTheirFrames()
     {
         QFETCH(QString, command);
-        rig->setChip(QStringLiteral("CR3A[10]"), 1);
-        rig->setChip(QStringLiteral("CR3B[1:0]"), 2);
-        rig->setChip(QStringLiteral("CR9B[10]"), 0);
+        CR3A.setField("CR3A[10]", 1);
+        CR3B.setField("CR3B[1:0]", 2);
+        CR9B.setField("CR9B[10]", 0);
         QCOMPARE(run(command), QVariant(true));
         QTEST(rig->addresses(), "addresses");
         const QList<quint16> frames = rig->frames();
@@ -200,7 +200,7 @@ private slots:
             const QList<int> soa = command == "ReadHB" ? QList<int>{1, 3, 5} : QList<int>{2, 5};
             for (int i = 0; i < soa.size(); ++i)
                 QCOMPARE((frames.at(i) >> 7) & 0xF, 0x8 | soa.at(i));
-            QCOMPARE(rig->chip("CR0[9:7]"), 5u);
+            QCOMPARE(CR0.getField("CR0[9:7]"), 5u);
         }
     }
 
