@@ -28,7 +28,7 @@ private slots:
 
     void cleanupTestCase() { s.reset(); }
 
-    void setGetRunReachTheSimulatedBoard()
+    void setGetRunReachTheSimulatedBoardOrAnswerErr()
     {
         const QByteArray version = request("get\tversion");
         QVERIFY2(QRegularExpression("^s\\d+\\.\\d+\\.\\d+$").match(version).hasMatch(),
@@ -55,10 +55,6 @@ private slots:
         QCOMPARE(requests({"run\tBoard.setDefault", "get\tNobody.x",
                            "set\tSpiController.CR2[3:0]\tq5", "get\tSpiController.CR2[3:0]"}),
                  "i0|err\n|err\n|i5");
-    }
-
-    void namesThatDoNotExistAnswerErr()
-    {
         for (const char* field :
              {"[63:0]", "[-1:0]", "[0:3]", "[31:0]", "[NOSUCHFIELD]", "(3:0)", "[", "[3:0"})
             QCOMPARE(request(QByteArray("get\tSpiController.CR2") + field), QByteArray("err\n"));

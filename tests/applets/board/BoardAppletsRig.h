@@ -22,6 +22,7 @@
 #include "WatchDog.h"
 
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -100,11 +101,8 @@ public:
     // Board lines other than the SPI traffic.
     QStringList boardLines() const
     {
-        QStringList result;
-        for (const QString& line : lines())
-            if (!line.contains(QLatin1String("SPI0CS0DATA")))
-                result << line;
-        return result;
+        static const QRegularExpression notSpi(QStringLiteral("^(?!.*SPI0CS0DATA)"));
+        return lines().filter(notSpi);
     }
     // Request frames as sent, WD bit cleared; status polls (address 13) only when asked for.
     QList<quint16> frames(bool polls = true) const

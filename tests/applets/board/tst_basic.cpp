@@ -36,7 +36,7 @@ private slots:
     void cleanup() { rig.reset(); }
 
     // The run by script: tst_e2e_applets.
-    void runForwardConfiguresWaitsThenEnables()
+    void runConfiguresWaitsThenEnablesKeepingTheOtherMotor()
     {
         QElapsedTimer timer;
         timer.start();
@@ -55,6 +55,14 @@ private slots:
                              data(f[n - 4]) & 0b101, data(f[n - 3]) & 0x33,
                              data(f[n - 2]) & (DrvEn | CpSw | 0b101), data(f[n - 1]) & 0b101}),
                  (QList<int>{DrvEn | CpSw, 0, 0b100, 0, DrvEn | CpSw | 0b100, 0b101}));
+
+        // Motor 2 then keeps motor 1's bits in CR0 (enables), CR1 and CR2 (modes, PWM).
+        rig->forget();
+        QCOMPARE(run("setForward2"), QVariant(true));
+        for (quint16 frame : rig->frames())
+            if (frame >> 12 <= 2)
+                QCOMPARE(data(frame) & 0b101, frame >> 12 == 0 ? 0b101u : 0b100u);
+        QCOMPARE(CR0.getField("CR0[3:0]"), 0xFu);
     }
 
     void runStartsAStoppedGeneratorOnly_data()
@@ -81,18 +89,6 @@ private slots:
         QCOMPARE(CR3A.getField("CR3A[7:6]") * 4 + CR3A.getField("CR3A[3:2]"), 5u);
         QCOMPARE(CR1.bit(1), 1);
         QVERIFY(rig->addresses().count(3) >= 2); // CR3A and CR3B
-    }
-
-    void secondMotorKeepsTheFirstRunning()
-    {
-        QCOMPARE(run("setForward1"), QVariant(true));
-        rig->forget();
-        QCOMPARE(run("setForward2"), QVariant(true));
-        // Motor 1's bits stay in CR0 (enables), CR1 and CR2 (modes, PWM).
-        for (quint16 frame : rig->frames())
-            if (frame >> 12 <= 2)
-                QCOMPARE(data(frame) & 0b101, frame >> 12 == 0 ? 0b101u : 0b100u);
-        QCOMPARE(CR0.getField("CR0[3:0]"), 0xFu);
     }
 
     void halfBridgeSwitchesAnswerAsBoard_data()

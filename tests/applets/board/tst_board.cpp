@@ -70,11 +70,16 @@ private slots:
         QVERIFY(clock.elapsed() < 500);
     }
 
-    // The user configuration sends the chip's images (just defaulted), not the user
-    // registers; reads and other names send nothing.
-    void hookSendsTheUserConfigurationImages()
+    // Activation sends remote mode and the default images; the user configuration then
+    // sends the chip's images (just defaulted), not the user registers; reads and other
+    // names send nothing.
+    void activationAndHookSendTheDefaultImages()
     {
-        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_Def")));
+        rig->board->activate();
+        QVERIFY(rig->lines().isEmpty()); // the status update comes 10 ms later
+        QTRY_COMPARE_WITH_TIMEOUT(rig->chainSizes(), (QList<int>{12, 7}), 3000); // then ReadAll
+        QCOMPARE(rig->boardLines().value(0), QStringLiteral("set r219rem=1"));
+        QCOMPARE(rig->frames(false).mid(0, 12), defaultFrames());
         BoardParameters::UCR5A.setField(QStringLiteral("UCR5A[10:0]"), 0x123);
         rig->forget();
         QVERIFY(rig->board->onParameterTransfer(1, QStringLiteral("HBConf_Def")) &&
@@ -83,15 +88,6 @@ private slots:
         QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_User")));
         QCOMPARE(rig->frames(false), defaultFrames());
         QCOMPARE(rig->chainSizes(), QList<int>{12});
-    }
-
-    void activationSendsRemoteModeAndDefaults()
-    {
-        rig->board->activate();
-        QVERIFY(rig->lines().isEmpty()); // the status update comes 10 ms later
-        QTRY_COMPARE_WITH_TIMEOUT(rig->chainSizes(), (QList<int>{12, 7}), 3000); // then ReadAll
-        QCOMPARE(rig->boardLines().value(0), QStringLiteral("set r219rem=1"));
-        QCOMPARE(rig->frames(false).mid(0, 12), defaultFrames());
         // Deactivation stops the auto-refresh.
         widget<QCheckBox>("cbAutoRefresh")->setChecked(true);
         rig->board->deactivate();
@@ -134,17 +130,15 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         autoRefresh->setChecked(true);
-        const auto refreshes = [this] {
-            return rig->lines().count(QStringLiteral("get Isen1"));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(refreshes() >= 1, 3000);
+        const QString refresh = QStringLiteral("get Isen1");
+        QTRY_VERIFY_WITH_TIMEOUT(rig->lines().contains(refresh), 3000);
         QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
         // A refresh reads the currents, the supply and the status registers.
         QVERIFY(rig->lines().contains(QStringLiteral("get AIN5")) && !rig->chainSizes().isEmpty());
         autoRefresh->setChecked(false);
-        const int seen = refreshes();
+        const qsizetype seen = rig->lines().count(refresh);
         QTest::qWait(1300);
-        QCOMPARE(refreshes(), seen);
+        QCOMPARE(rig->lines().count(refresh), seen);
     }
 
     void buttonAndSliderRunTheirCommandsOnce()
