@@ -14,10 +14,10 @@ class TestE2eApplets : public QObject
 private:
     QByteArray request(const QByteArray& line, int timeoutMs = 5000)
     {
-        return s->program->client.request(line, timeoutMs);
+        return s.program->client.request(line, timeoutMs);
     }
     // The lines the board received after the first `from`.
-    QStringList linesSince(int from) { return s->board.lines().mid(from); }
+    QStringList linesSince(int from) { return s.board.lines().mid(from); }
     // First hex digit of each SPI frame sent (chained frames included): the address.
     static QString frameAddresses(const QStringList& lines)
     {
@@ -32,43 +32,37 @@ private:
     // the board reports each line before it answers it.
     void expectNoMotorCommandFor(int ms)
     {
-        const int from = int(s->board.lines().size());
+        const int from = int(s.board.lines().size());
         QTest::qWait(ms);
         const QStringList later = motorLines(linesSince(from));
         QVERIFY2(later.isEmpty(), qPrintable(later.join('|')));
     }
 
-    std::unique_ptr<Session> s;
+    Session s;
 
 private slots:
-    void initTestCase()
-    {
-        s = std::make_unique<Session>();
-        QVERIFY(s->start(true));
-    }
-
-    void cleanupTestCase() { s.reset(); }
+    void initTestCase() { QVERIFY(s.start(true)); }
 
     // The run of Basic itself is tst_basic's; its stop is this one's.
     void scriptedCommandsReachTheBoard()
     {
-        int before = int(s->board.lines().size());
+        int before = int(s.board.lines().size());
         QCOMPARE(request("run\tHBController.WriteHB1"), QByteArray("i1"));
         QTRY_COMPARE(frameAddresses(linesSince(before)), QStringLiteral("012355"));
 
         // A duty change made by script goes out at once, truncated.
-        before = int(s->board.lines().size());
+        before = int(s.board.lines().size());
         QCOMPARE(request("set\tHBController.PWM2_DUTY\tf37.9"), QByteArray("ok\n"));
         QTRY_VERIFY(linesSince(before).contains(QStringLiteral("set PWM1DUTY=37")));
         QCOMPARE(request("get\tBoard.PWM2_DUTY"), QByteArray("f37.9"));
 
         // Board passes its generator commands on.
-        before = int(s->board.lines().size());
+        before = int(s.board.lines().size());
         QCOMPARE(request("run\tBoard.setPWM1_Freq"), QByteArray("i1"));
         QTRY_COMPARE(linesSince(before), QStringList{"set PWM0FREQ=20000"});
 
         QCOMPARE(request("run\tBasic.setForward1"), QByteArray("i1"));
-        before = int(s->board.lines().size());
+        before = int(s.board.lines().size());
         QCOMPARE(request("run\tBasic.setStop1"), QByteArray("i1"));
         // The default configuration (CR5..CR10, A and B), then the enables.
         QTRY_COMPARE(frameAddresses(linesSince(before)), QStringLiteral("5566778899AA0"));
@@ -79,15 +73,15 @@ private slots:
     void anotherClientStopsARunningDemonstration()
     {
         PipeClient demo;
-        QVERIFY(demo.connectTo(s->program->pipePath));
+        QVERIFY(demo.connectTo(s.program->pipePath));
         QElapsedTimer clock;
         clock.start();
         demo.send("run\tApplication.DemoON");
         QTest::qWait(1500); // motor 1 runs forward for 5 s
 
         PipeClient other;
-        QVERIFY(other.connectTo(s->program->pipePath));
-        const int before = int(s->board.lines().size());
+        QVERIFY(other.connectTo(s.program->pipePath));
+        const int before = int(s.board.lines().size());
         QCOMPARE(other.request("run\tApplication.DemoON", 1000), QByteArray("i0"));
         QCOMPARE(linesSince(before), QStringList());
         const qint64 stopSent = clock.elapsed();
@@ -105,17 +99,17 @@ private slots:
     {
         {
             PipeClient flood;
-            QVERIFY(flood.connectTo(s->program->pipePath));
+            QVERIFY(flood.connectTo(s.program->pipePath));
             flood.send(QByteArray("run\tApplication.DemoON\n").repeated(50));
             QTest::qWait(1000);
         } // closed while its first demonstration runs
         PipeClient other;
-        QVERIFY(other.connectTo(s->program->pipePath));
+        QVERIFY(other.connectTo(s.program->pipePath));
         QCOMPARE(other.request("run\tApplication.Stop"), QByteArray("i1"));
         expectNoMotorCommandFor(1500);
 
         PipeClient halfClosed;
-        QVERIFY(halfClosed.connectTo(s->program->pipePath));
+        QVERIFY(halfClosed.connectTo(s.program->pipePath));
         halfClosed.send("run\tBasic.setForward1");
         QCOMPARE(::shutdown(int(halfClosed.socket.socketDescriptor()), SHUT_WR), 0);
         QCOMPARE(halfClosed.answer(), QByteArray("i1"));
