@@ -215,12 +215,12 @@ private slots:
         QFETCH(QString, command);
         QFETCH(unsigned, both);
         QFETCH(int, waitMs);
-        // Running before: every bit of the motor set.
-        CR0.setField(QStringLiteral("CR0[3:0]"), both);
-        CR1.setField(QStringLiteral("CR1[3:0]"), both);
-        CR2.setField(QStringLiteral("CR2[3:0]"), both);
+        for (Register* reg : {&CR0, &CR1, &CR2}) // running before: every bit of the motor set
+            QVERIFY(reg->setField(reg->name() + "[3:0]", both));
         QList<int> duringWait;
-        QTimer::singleShot(25, rig->board.get(), [&] { duringWait = rig->addresses(); });
+        if (waitMs > 0) // seen halfway through the wait
+            QTimer::singleShot(waitMs / 2, rig->board.get(),
+                               [&] { duringWait = rig->addresses(); });
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(run(command), QVariant(true));
