@@ -52,10 +52,10 @@ inline QStringList motorLines(const QStringList& lines)
 // One scripting client.
 struct PipeClient
 {
-    bool connectTo(const QString& path, int timeoutMs = 20000)
+    bool connectTo(const QString& path)
     {
         return QTest::qWaitFor(
-            [&] { return socket.connectToServer(path), socket.waitForConnected(200); }, timeoutMs);
+            [&] { return socket.connectToServer(path), socket.waitForConnected(200); }, 20000);
     }
     void send(const QByteArray& line)
     {
@@ -79,6 +79,14 @@ struct PipeClient
         send(line);
         return answer(timeoutMs);
     }
+    // The answers to requests sent one after the other, joined by '|'.
+    QByteArray requests(const QByteArrayList& lines)
+    {
+        QByteArrayList answers;
+        for (const QByteArray& line : lines)
+            answers << request(line);
+        return answers.join('|');
+    }
     QLocalSocket socket;
 };
 
@@ -98,11 +106,6 @@ struct Program : QProcess
         kill();
         waitForFinished(5000);
     }
-    bool connectPipe() { return client.connectTo(pipePath); }
-    QByteArray request(const QByteArray& line, int timeoutMs = 5000)
-    {
-        return client.request(line, timeoutMs);
-    }
     QString pipePath;
     PipeClient client;
 };
@@ -110,15 +113,17 @@ struct Program : QProcess
 // The simulated board and the program, started headless in a temporary directory.
 struct Session
 {
-    // Connects to the program's pipe; with `open`, also opens the board through it.
+    // Connects to the program's pipe; with `open`, also opens the board through it and
+    // waits for the generators' set-up on connection (generator 4's last line closes it).
     bool start(bool open)
     {
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the program inherits it: headless
         program = std::make_unique<Program>(dir.path());
         return board.device.startsWith('/') && program->waitForStarted(5000) &&
-               program->connectPipe() &&
-               (!open || (program->request("run\topen\ts" + board.device, 15000) == "i1" &&
-                          QTest::qWaitFor([&] { return board.lines().contains("get VER"); })));
+               program->client.connectTo(program->pipePath) &&
+               (!open ||
+                (program->client.request("run\topen\ts" + board.device, 15000) == "i1" &&
+                 QTest::qWaitFor([&] { return board.lines().contains("set PWM3DUTY=50"); })));
     }
     // The program quit by itself with the normal shutdown: exit code 0, socket removed.
     bool endedNormally()

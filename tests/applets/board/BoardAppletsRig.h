@@ -9,6 +9,7 @@
 #include "Basic.h"
 #include "Board.h"
 #include "CallerKey.h"
+#include "ChipRegisters.h"
 #include "ControlBoard.h"
 #include "HBController.h"
 #include "PushButton.h"
@@ -21,6 +22,7 @@
 #include "WatchDog.h"
 
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -99,27 +101,23 @@ public:
     // Board lines other than the SPI traffic.
     QStringList boardLines() const
     {
-        QStringList result;
-        for (const QString& line : lines())
-            if (!line.contains(QLatin1String("SPI0CS0DATA")))
-                result << line;
-        return result;
+        static const QRegularExpression notSpi(QStringLiteral("^(?!.*SPI0CS0DATA)"));
+        return lines().filter(notSpi);
     }
-    // Request frames as sent, WD bit cleared; status polls (address 13) included.
-    QList<quint16> frames() const
+    // Request frames as sent, WD bit cleared; status polls (address 13) only when asked for.
+    QList<quint16> frames(bool polls = true) const
     {
         QList<quint16> result;
         for (quint16 frame : sim()->chipFrames())
-            result << quint16(frame & ~0x0800);
+            if (polls || frame >> 12 != 13)
+                result << quint16(frame & ~0x0800);
         return result;
     }
-    // Addresses of the frames, status polls (13) only when asked for.
     QList<int> addresses(bool polls = true) const
     {
         QList<int> result;
-        for (quint16 frame : frames())
-            if (polls || frame >> 12 != 13)
-                result << (frame >> 12);
+        for (quint16 frame : frames(polls))
+            result << (frame >> 12);
         return result;
     }
     // Lines that carried chained frames, with the number of frames each.
@@ -148,9 +146,10 @@ public:
                 continue;
             }
             QString name;
-            QVERIFY2(UniversalControl::parseName(bind, &name, nullptr), what);
-            QVERIFY2(applet->boundControls(name).contains(control), what);
-            QVERIFY2(applet->getValue(bind, CallerKey::Internal).isValid(), what);
+            QVERIFY2(UniversalControl::parseName(bind, &name, nullptr) &&
+                         applet->boundControls(name).contains(control) &&
+                         applet->getValue(bind, CallerKey::Internal).isValid(),
+                     what);
             if (auto* combo = qobject_cast<QComboBox*>(w)) {
                 const Register* reg = applet->registerByName(name);
                 const Register::FieldInfo field =
@@ -158,13 +157,5 @@ public:
                 QVERIFY2(field.valid && combo->count() == 1 << (field.hi - field.lo + 1), what);
             }
         }
-    }
-    unsigned chip(const QString& field) const
-    {
-        return spi->getValue(field, CallerKey::Internal).toUInt();
-    }
-    void setChip(const QString& field, unsigned value)
-    {
-        spi->setValue(field, value, CallerKey::Internal);
     }
 };

@@ -3,7 +3,6 @@
 // motors of Basic and the demonstration are tested with the real applets beside this.
 
 #include "BoardAppletsRig.h"
-#include "ChipRegisters.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -35,23 +34,11 @@ private:
 
     template <typename T> T* widget(const char* name)
     {
-        T* w = rig->board->findChild<T*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("form has no widget %s", name);
-        return w;
+        return rig->board->findChild<T*>(QLatin1String(name));
     }
     QVariant run(const QString& name, const QString& args = QString())
     {
         return rig->board->runFunction(name, args);
-    }
-    // Request frames without the status polls.
-    QList<quint16> requests() const
-    {
-        QList<quint16> result;
-        for (quint16 f : rig->frames())
-            if ((f >> 12) != 13)
-                result << f;
-        return result;
     }
     unsigned routineEnabled() const
     {
@@ -62,7 +49,12 @@ private slots:
     void init() { rig = std::make_unique<BoardAppletsRig>(); }
     void cleanup() { rig.reset(); }
 
-    void everyControlResolves() { BoardAppletsRig::checkEveryControlResolves(rig->board.get()); }
+    // Of every applet's window.
+    void everyControlResolves()
+    {
+        for (Applet* applet : rig->all())
+            BoardAppletsRig::checkEveryControlResolves(applet);
+    }
 
     // A nested wait (a stop served inside a running phase) is the demonstration's; the
     // script tests stop a running one.
@@ -70,38 +62,32 @@ private slots:
     {
         const std::clock_t before = std::clock();
         rig->board->Delay(1000);
-        const double cpuSeconds = double(std::clock() - before) / CLOCKS_PER_SEC;
         // A loop that polls without sleeping burns the whole second.
-        QVERIFY2(cpuSeconds < 0.3, qPrintable(QString::number(cpuSeconds)));
-        // A negative wait ends at once instead of never.
+        QVERIFY(double(std::clock() - before) / CLOCKS_PER_SEC < 0.3);
         QElapsedTimer clock;
         clock.start();
-        rig->board->Delay(-1);
+        rig->board->Delay(-1); // a negative wait ends at once instead of never
         QVERIFY(clock.elapsed() < 500);
     }
 
-    // The user configuration sends the chip's images (just defaulted), not the user
-    // registers; reads and other names send nothing.
-    void hookSendsTheUserConfigurationImages()
-    {
-        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_Def")));
-        BoardParameters::UCR5A.setField(QStringLiteral("UCR5A[10:0]"), 0x123);
-        rig->forget();
-        QVERIFY(rig->board->onParameterTransfer(1, QStringLiteral("HBConf_Def")));
-        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("r219_remote")));
-        QVERIFY(rig->lines().isEmpty());
-        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_User")));
-        QCOMPARE(requests(), defaultFrames());
-        QCOMPARE(rig->chainSizes(), QList<int>{12});
-    }
-
-    void activationSendsRemoteModeAndDefaults()
+    // Activation sends remote mode and the default images; the user configuration then
+    // sends the chip's images (just defaulted), not the user registers; reads and other
+    // names send nothing.
+    void activationAndHookSendTheDefaultImages()
     {
         rig->board->activate();
         QVERIFY(rig->lines().isEmpty()); // the status update comes 10 ms later
         QTRY_COMPARE_WITH_TIMEOUT(rig->chainSizes(), (QList<int>{12, 7}), 3000); // then ReadAll
         QCOMPARE(rig->boardLines().value(0), QStringLiteral("set r219rem=1"));
-        QCOMPARE(requests().mid(0, 12), defaultFrames());
+        QCOMPARE(rig->frames(false).mid(0, 12), defaultFrames());
+        BoardParameters::UCR5A.setField(QStringLiteral("UCR5A[10:0]"), 0x123);
+        rig->forget();
+        QVERIFY(rig->board->onParameterTransfer(1, QStringLiteral("HBConf_Def")) &&
+                rig->board->onParameterTransfer(0, QStringLiteral("r219_remote")));
+        QVERIFY(rig->lines().isEmpty());
+        QVERIFY(rig->board->onParameterTransfer(0, QStringLiteral("HBConf_User")));
+        QCOMPARE(rig->frames(false), defaultFrames());
+        QCOMPARE(rig->chainSizes(), QList<int>{12});
         // Deactivation stops the auto-refresh.
         widget<QCheckBox>("cbAutoRefresh")->setChecked(true);
         rig->board->deactivate();
@@ -114,27 +100,24 @@ private slots:
         auto* motor = widget<QWidget>("frame_Board_MotorControl");
         en->click(); // off: the mode and motor controls too, not the enable box itself
         QCOMPARE(rig->lines(), QStringList{"set DIO25=0"});
-        QVERIFY(!motor->isEnabled() && en->isEnabled());
-        QCOMPARE(routineEnabled(), 0u);
+        QVERIFY(!motor->isEnabled() && en->isEnabled() && routineEnabled() == 0);
         rig->forget();
         en->click(); // on: pin, routine, status read, user configuration
         QCOMPARE(rig->lines().first(), QStringLiteral("set DIO25=1"));
-        QVERIFY(motor->isEnabled());
-        QCOMPARE(routineEnabled(), 1u);
+        QVERIFY(motor->isEnabled() && routineEnabled() == 1);
         QCOMPARE(rig->chainSizes(), (QList<int>{7, 12}));
 
         // Fail-safe mode: the routine stops; enabling meanwhile leaves it alone.
-        rig->forget();
-        BoardParameters::FSM.setField(QStringLiteral("FSM"), 1);
-        QCOMPARE(run("setFSM"), QVariant(true));
-        QCOMPARE(rig->boardLines().value(0), QStringLiteral("set DIO22=1"));
+        const auto setFsm = [this](unsigned on) {
+            rig->forget();
+            BoardParameters::FSM.setField(QStringLiteral("FSM"), on);
+            return run("setFSM").toBool() ? rig->boardLines().value(0) : QString();
+        };
+        QCOMPARE(setFsm(1), QStringLiteral("set DIO22=1"));
         en->click();
         en->click();
         QCOMPARE(routineEnabled(), 0u);
-        rig->forget();
-        BoardParameters::FSM.setField(QStringLiteral("FSM"), 0);
-        QCOMPARE(run("setFSM"), QVariant(true));
-        QCOMPARE(rig->boardLines().value(0), QStringLiteral("set DIO22=0"));
+        QCOMPARE(setFsm(0), QStringLiteral("set DIO22=0"));
         QCOMPARE(routineEnabled(), 1u);                   // EN is set
         QCOMPARE(rig->chainSizes(), (QList<int>{7, 12})); // status, user configuration
     }
@@ -146,17 +129,15 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         autoRefresh->setChecked(true);
-        const auto refreshes = [this] {
-            return rig->lines().count(QStringLiteral("get Isen1"));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(refreshes() >= 1, 3000);
+        const QString refresh = QStringLiteral("get Isen1");
+        QTRY_VERIFY_WITH_TIMEOUT(rig->lines().contains(refresh), 3000);
         QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
         // A refresh reads the currents, the supply and the status registers.
         QVERIFY(rig->lines().contains(QStringLiteral("get AIN5")) && !rig->chainSizes().isEmpty());
         autoRefresh->setChecked(false);
-        const int seen = refreshes();
+        const qsizetype seen = rig->lines().count(refresh);
         QTest::qWait(1300);
-        QCOMPARE(refreshes(), seen);
+        QCOMPARE(rig->lines().count(refresh), seen);
     }
 
     void buttonAndSliderRunTheirCommandsOnce()
@@ -195,8 +176,7 @@ private slots:
         CR0.setField(QStringLiteral("CR0[%1]").arg(hb - 1), 1);
         QCOMPARE(run("setHB_ON", args), QVariant(highSide >= 0));
         if (highSide < 0) {
-            QVERIFY(rig->frames().isEmpty());
-            QCOMPARE(CR0.bit(hb - 1), 1);
+            QVERIFY(rig->frames().isEmpty() && CR0.bit(hb - 1) == 1);
             return;
         }
         QCOMPARE(rig->addresses(), (highSide ? QList<int>{0, 1, 3, 2, 0} : QList<int>{0, 1, 2, 0}));
@@ -211,64 +191,50 @@ private slots:
         }
     }
 
-    void motorRunsWaitWithOutputsOff_data()
+    void motorCommandsWaitWithOutputsOff_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<unsigned>("a"); // mask of the forward PWM side
-        QTest::addColumn<unsigned>("b"); // mask of the backward PWM side
-        QTest::addColumn<int>("direction");
-        QTest::newRow("forward 1") << "setForward1" << 0x4u << 0x1u << 1;
-        QTest::newRow("backward 2") << "setBackward2" << 0x8u << 0x2u << -1;
-        QTest::newRow("stop 1") << "setStop1" << 0x4u << 0x1u << 0;
+        QTest::addColumn<unsigned>("both"); // the motor's two sides
+        QTest::addColumn<QList<int>>("addresses");
+        QTest::addColumn<QList<int>>("motorBits"); // of each frame
+        QTest::addColumn<int>("waitMs");           // after the first two frames
+        QTest::newRow("forward 1")
+            << "setForward1" << 0x5u << QList<int>{0, 2, 1, 0} << QList<int>{0, 4, 4, 5} << 100;
+        QTest::newRow("backward 2")
+            << "setBackward2" << 0xAu << QList<int>{0, 2, 1, 0} << QList<int>{0, 2, 2, 0xA} << 100;
+        QTest::newRow("stop 1") << "setStop1" << 0x5u << QList<int>{0, 2} << QList<int>{0, 0} << 0;
+        QTest::newRow("brake 2") << "setBrake2" << 0xAu << QList<int>{2, 1, 0}
+                                 << QList<int>{0, 0, 0} << 50;
     }
 
-    void motorRunsWaitWithOutputsOff()
+    // A run: CR0 off, CR2 (the PWM-driven side), 100 ms with the outputs off, then CR1
+    // (that side on its high side) and CR0 on; a stop ends after CR2, at once. A brake:
+    // PWM and modes off in one chain, 50 ms, then the outputs off.
+    void motorCommandsWaitWithOutputsOff()
     {
         QFETCH(QString, command);
-        QFETCH(unsigned, a);
-        QFETCH(unsigned, b);
-        QFETCH(int, direction);
-        const unsigned both = a | b;
-        CR0.setField(QStringLiteral("CR0[5:0]"), both); // running before: switched off first
-        const unsigned pwm = direction > 0 ? a : direction < 0 ? b : 0u;
+        QFETCH(unsigned, both);
+        QFETCH(int, waitMs);
+        for (Register* reg : {&CR0, &CR1, &CR2}) // running before: every bit of the motor set
+            QVERIFY(reg->setField(reg->name() + "[3:0]", both));
         QList<int> duringWait;
-        QTimer::singleShot(50, rig->board.get(), [&] { duringWait = rig->addresses(); });
+        if (waitMs > 0) // seen halfway through the wait
+            QTimer::singleShot(waitMs / 2, rig->board.get(),
+                               [&] { duringWait = rig->addresses(); });
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(run(command), QVariant(true));
         const qint64 took = clock.elapsed();
-        const QList<quint16> frames = rig->frames();
-        QCOMPARE(frames.at(0) & both, 0u);
-        QCOMPARE(frames.at(1) & both, pwm);
-        if (direction == 0) {
-            QVERIFY2(took < 90, qPrintable(QString::number(took)));
-            QCOMPARE(rig->addresses(), (QList<int>{0, 2}));
-            return;
-        }
-        // CR0 off, CR2, then 100 ms with the outputs off, then CR1 and CR0 on.
-        QVERIFY2(took >= 95, qPrintable(QString::number(took)));
-        QCOMPARE(duringWait, (QList<int>{0, 2}));
-        QCOMPARE(rig->addresses(), (QList<int>{0, 2, 1, 0}));
-        QCOMPARE(frames.at(2) & both, pwm); // the PWM-driven side on its high side
-        QCOMPARE(frames.at(3) & both, both);
+        QList<int> motorBits;
+        for (quint16 frame : rig->frames())
+            motorBits << int(frame & both);
+        QTEST(motorBits, "motorBits");
+        QTEST(rig->addresses(), "addresses");
+        QCOMPARE(rig->chainSizes(), command == "setBrake2" ? QList<int>{2} : QList<int>{});
+        QVERIFY2(waitMs ? took >= waitMs - 5 && duringWait == rig->addresses().mid(0, 2)
+                        : took < 90,
+                 qPrintable(QString::number(took)));
         QCOMPARE(CR0.value(true) & ~both & 0xF, 0u); // the other motor untouched
-    }
-
-    void brakeChainsPwmAndModesThenDisablesOutputs()
-    {
-        run("setForward2");
-        rig->forget();
-        QList<int> duringWait;
-        QTimer::singleShot(25, rig->board.get(), [&] { duringWait = rig->addresses(); });
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(run("setBrake2"), QVariant(true));
-        QVERIFY2(clock.elapsed() >= 45, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(rig->chainSizes(), QList<int>{2});
-        QCOMPARE(duringWait, (QList<int>{2, 1}));
-        QCOMPARE(rig->addresses(), (QList<int>{2, 1, 0}));
-        for (quint16 f : rig->frames())
-            QCOMPARE(f & 0xA, 0);
     }
 
     // Active: user configuration, drivers on, motor 2 (HB2, HB4) from PWM input 1 and
@@ -279,45 +245,35 @@ private slots:
         QCOMPARE(run("setActive"), QVariant(true));
         QCOMPARE(rig->chainSizes().value(0), 12);
         QCOMPARE(rig->addresses(false).mid(12), (QList<int>{1, 2, 3, 3, 0}));
-        QCOMPARE(CR1.bit(10) + CR1.bit(9), 2);
-        QCOMPARE(CR3A.getField(QStringLiteral("CR3A[9:0]")), 0x344u);
+        QVERIFY(CR1.bit(10) + CR1.bit(9) == 2 && CR3A.getField("CR3A[9:0]") == 0x344u);
         rig->forget();
         QCOMPARE(run("setStandby"), QVariant(true));
         QCOMPARE(rig->addresses(false), (QList<int>{1, 0}));
-        QCOMPARE(requests().first() & 0x400, 0);
+        QCOMPARE(rig->frames(false).first() & 0x400, 0);
     }
 
     void measurementsScaleAndRefuseOutOfRange_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("boardName");
         QTest::addColumn<QString>("reading");
         QTest::addColumn<double>("expected"); // 7: the value before, kept
-        QTest::newRow("supply") << "getVS"
-                                << "AIN5"
-                                << "2048" << 48.0;
-        QTest::newRow("current 1") << "getADC1"
-                                   << "Isen1"
-                                   << "1500" << 1.5;
-        QTest::newRow("current above 50 A") << "getADC1"
-                                            << "Isen1"
-                                            << "50001" << 7.0;
-        QTest::newRow("supply above 50 V") << "getVS"
-                                           << "AIN5"
-                                           << "4095" << 7.0;
-        QTest::newRow("not a number") << "getADC2"
-                                      << "Isen2"
-                                      << "n/a" << 0.0;
+        QTest::newRow("supply") << "getVS" << QStringLiteral("2048") << 48.0;
+        QTest::newRow("current 1") << "getADC1" << QStringLiteral("1500") << 1.5;
+        QTest::newRow("current above 50 A") << "getADC1" << QStringLiteral("50001") << 7.0;
+        QTest::newRow("supply above 50 V") << "getVS" << QStringLiteral("4095") << 7.0;
+        QTest::newRow("not a number") << "getADC2" << QStringLiteral("n/a") << 0.0;
     }
 
     void measurementsScaleAndRefuseOutOfRange()
     {
         QFETCH(QString, command);
-        QFETCH(QString, boardName);
         QFETCH(QString, reading);
-        Variable* target = command == "getVS"     ? &BoardParameters::ADC_Result4
-                           : command == "getADC1" ? &BoardParameters::ADC_Result1
-                                                  : &BoardParameters::ADC_Result2;
+        using namespace BoardParameters;
+        const QMap<QString, QPair<QString, Variable*>> measured{
+            {"getVS", {"AIN5", &ADC_Result4}},
+            {"getADC1", {"Isen1", &ADC_Result1}},
+            {"getADC2", {"Isen2", &ADC_Result2}}};
+        const auto [boardName, target] = measured.value(command);
         QVERIFY(target->setValue(7.0, CallerKey::Internal));
         rig->sim()->setVariable(boardName, reading);
         QCOMPARE(run(command), QVariant(true));

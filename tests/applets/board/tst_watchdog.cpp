@@ -5,6 +5,7 @@
 #include "ChipRegisters.h"
 
 #include <QCheckBox>
+#include <QScopeGuard>
 #include <QtTest>
 
 namespace {
@@ -52,75 +53,51 @@ private slots:
         rig.reset();
     }
 
-    void commandsSendTheirLines_data()
+    void routineFollowsTheBoxThenTheRegister()
     {
-        QTest::addColumn<bool>("boxChecked"); // the RoutineEN register holds the opposite
-        QTest::addColumn<QString>("command"); // empty: activation
-        QTest::addColumn<QStringList>("lines");
-        // Every connection starts the routine at its default period, whatever WDTime holds.
-        QTest::newRow("activation ignores WDTime")
-            << true << "" << QStringList{"set WDen=1", "set WDtime=20"};
-        // The box, not the register, decides.
-        QTest::newRow("WDenable, box checked") << true << "WDenable" << QStringList("set WDen=1");
-        QTest::newRow("WDenable, box clear") << false << "WDenable" << QStringList("set WDen=0");
-    }
-    void commandsSendTheirLines()
-    {
-        QFETCH(bool, boxChecked);
-        QFETCH(QString, command);
         QVERIFY(set("WDTime", 750));
-        {
+        // Inactive, the register does not reach the box: the box, not the register, decides.
+        for (const bool checked : {false, true}) {
             const QSignalBlocker blocker(box("cbRoutineEN_0"));
-            box("cbRoutineEN_0")->setChecked(boxChecked);
+            box("cbRoutineEN_0")->setChecked(checked);
+            QVERIFY(set("RoutineEN", checked ? 0 : 1));
+            QCOMPARE(rig->watchDog->runFunction("WDenable", QString()), QVariant(true));
         }
-        // Inactive applet: the register write does not reach the box.
-        QVERIFY(set("RoutineEN", boxChecked ? 0 : 1));
-        if (command.isEmpty())
-            rig->watchDog->activate();
-        else
-            QCOMPARE(rig->watchDog->runFunction(command, QString()), QVariant(true));
-        QTEST(rig->lines(), "lines");
-    }
-
-    // Board switches the service routine off through the register.
-    void routineRegisterSwitchesTheBoard()
-    {
-        rig->activate(rig->watchDog.get());
+        // Every connection starts the routine at its default period, whatever WDTime holds.
+        rig->watchDog->activate();
+        QCOMPARE(rig->lines(),
+                 (QStringList{"set WDen=0", "set WDen=1", "set WDen=1", "set WDtime=20"}));
+        // Board switches the service routine off through the register.
+        QVERIFY(set("RoutineEN", 1));
+        rig->forget();
         QVERIFY(set("RoutineEN", 0));
         QCOMPARE(rig->lines(), QStringList("set WDen=0"));
     }
 
-    void timeoutBoxWritesCr1_data()
-    {
-        QTest::addColumn<bool>("check");
-        QTest::addColumn<QStringList>("calls");
-        QTest::newRow("uncheck: no status read")
-            << false << QStringList({"set CR1[8]=0", "run WriteCR1"});
-        // WD_CFG is set again around the write: a status read that finds the chip's
-        // registers cleared clears the image.
-        QTest::newRow("check: SR0 read first")
-            << true
-            << QStringList(
-                   {"set CR1[8]=1", "run ReadSR0", "set CR1[8]=1", "run WriteCR1", "set CR1[8]=1"});
-    }
+    // Checked, WD_CFG is set again around the write: a status read that finds the chip's
+    // registers cleared clears the image. Cleared, no status read.
     void timeoutBoxWritesCr1()
     {
-        QFETCH(bool, check);
         ChipRecorder chip;
         AppletInstances::spiController = &chip;
+        const auto restore =
+            qScopeGuard([this] { AppletInstances::spiController = rig->spi.get(); });
         rig->watchDog->activate();
-        {
-            const QSignalBlocker blocker(box("cbWDTimeout"));
-            box("cbWDTimeout")->setChecked(!check);
+        QCheckBox* timeout = box("cbWDTimeout");
+        QStringList seen;
+        for (int click = 0; click < 2; ++click) {
+            chip.calls.clear();
+            timeout->click();
+            const uint wdTimeout =
+                rig->watchDog->getValue("WDTimeout", CallerKey::External).toUInt();
+            seen << QStringLiteral("%1 -> %2 %3")
+                        .arg(chip.calls.join(' '))
+                        .arg(ChipRegisters::CR1.getField("CR1[8]"))
+                        .arg(wdTimeout);
         }
-        ChipRegisters::CR1.setField("CR1[8]", check ? 0 : 1);
-        chip.calls.clear();
-        box("cbWDTimeout")->click();
-        AppletInstances::spiController = rig->spi.get();
-        QTEST(chip.calls, "calls");
-        QCOMPARE(ChipRegisters::CR1.getField("CR1[8]"), check ? 1u : 0u);
-        QCOMPARE(rig->watchDog->getValue("WDTimeout", CallerKey::External).toUInt(),
-                 check ? 1u : 0u);
+        QCOMPARE(seen, (QStringList{
+                           "set CR1[8]=1 run ReadSR0 set CR1[8]=1 run WriteCR1 set CR1[8]=1 -> 1 1",
+                           "set CR1[8]=0 run WriteCR1 -> 0 0"}));
     }
 };
 
