@@ -4,7 +4,6 @@
 #include "E2eProcesses.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 #include <sys/socket.h>
 
@@ -12,21 +11,9 @@ class TestE2eApplets : public QObject
 {
     Q_OBJECT
 private:
-    QByteArray request(const QByteArray& line, int timeoutMs = 5000)
-    {
-        return s.program->client.request(line, timeoutMs);
-    }
+    QByteArray request(const QByteArray& line) { return s.program->client.request(line); }
     // The lines the board received after the first `from`.
     QStringList linesSince(int from) { return s.board.lines().mid(from); }
-    // First hex digit of each SPI frame sent (chained frames included): the address.
-    static QString frameAddresses(const QStringList& lines)
-    {
-        static const QRegularExpression frame(QStringLiteral("SPI0CS0DATA=02([0-9A-F])"));
-        QString addresses;
-        for (const QRegularExpressionMatch& m : frame.globalMatch(lines.join(' ')))
-            addresses += m.captured(1);
-        return addresses;
-    }
 
     // Watched from now: the lines of a command answered before are all in by now, since
     // the board reports each line before it answers it.
@@ -43,15 +30,11 @@ private:
 private slots:
     void initTestCase() { QVERIFY(s.start(true)); }
 
-    // The run of Basic itself is tst_basic's; its stop is this one's.
+    // Basic's run and stop, and HB Controller's writes, are their unit tests'.
     void scriptedCommandsReachTheBoard()
     {
-        int before = int(s.board.lines().size());
-        QCOMPARE(request("run\tHBController.WriteHB1"), QByteArray("i1"));
-        QTRY_COMPARE(frameAddresses(linesSince(before)), QStringLiteral("012355"));
-
         // A duty change made by script goes out at once, truncated.
-        before = int(s.board.lines().size());
+        int before = int(s.board.lines().size());
         QCOMPARE(request("set\tHBController.PWM2_DUTY\tf37.9"), QByteArray("ok\n"));
         QTRY_VERIFY(linesSince(before).contains(QStringLiteral("set PWM1DUTY=37")));
         QCOMPARE(request("get\tBoard.PWM2_DUTY"), QByteArray("f37.9"));
@@ -60,16 +43,10 @@ private slots:
         before = int(s.board.lines().size());
         QCOMPARE(request("run\tBoard.setPWM1_Freq"), QByteArray("i1"));
         QTRY_COMPARE(linesSince(before), QStringList{"set PWM0FREQ=20000"});
-
-        QCOMPARE(request("run\tBasic.setForward1"), QByteArray("i1"));
-        before = int(s.board.lines().size());
-        QCOMPARE(request("run\tBasic.setStop1"), QByteArray("i1"));
-        // The default configuration (CR5..CR10, A and B), then the enables.
-        QTRY_COMPARE(frameAddresses(linesSince(before)), QStringLiteral("5566778899AA0"));
     }
 
     // One demonstration at a time: a second DemoON is refused at once, and one Stop ends
-    // the run for good.
+    // the run for good (its fail-safe pulse: tst_application).
     void anotherClientStopsARunningDemonstration()
     {
         PipeClient demo;
@@ -89,7 +66,6 @@ private slots:
         QVERIFY2(clock.elapsed() - stopSent < 1500, "the stop is served inside the running wait");
         QCOMPARE(demo.answer(3000), QByteArray("i1"));
         QVERIFY2(clock.elapsed() < 4000, "the demonstration ends well before its phase would");
-        QVERIFY(linesSince(before).contains(QStringLiteral("set DIO22=1")));
         expectNoMotorCommandFor(1500);
     }
 

@@ -34,15 +34,12 @@ private slots:
         QTRY_VERIFY(s.board.lines().contains(QStringLiteral("get VER")));
         // Opened already: refused.
         QCOMPARE(requests({open, "run\tset_timeout\ti1000"}), "err\n|i1");
-        const QByteArray answer = request("run\twrite\tsget VER");
-        QVERIFY2(answer.startsWith("sVER=") && !answer.contains('\n'), answer.constData());
 
         QCOMPARE(requests({"set\tSpiController.CR2[3:0]\ti0b101", "get\tSpiController.CR2[3:0]"}),
                  "ok\n|i5");
         const int before = int(s.board.lines().size());
         QCOMPARE(request("run\tSpiController.WriteCR2"), QByteArray("i1"));
-        const QRegularExpression cr2Frame("^set SPI0CS0DATA=022");
-        QTRY_VERIFY(!s.board.lines().mid(before).filter(cr2Frame).isEmpty());
+        QTRY_VERIFY(s.board.lines().mid(before).join('|').contains("SPI0CS0DATA=022"));
 
         // A command that runs and reports false answers "i0"; only a failed request is "err".
         QCOMPARE(requests({"run\tBoard.setDefault", "get\tNobody.x",
@@ -51,11 +48,10 @@ private slots:
         for (const char* field :
              {"[63:0]", "[-1:0]", "[0:3]", "[31:0]", "[NOSUCHFIELD]", "(3:0)", "[", "[3:0"})
             QCOMPARE(request(QByteArray("get\tSpiController.CR2") + field), QByteArray("err\n"));
-        const QByteArray duty = request("get\tBoard.PWM1_DUTY");
-        QVERIFY2(duty.startsWith('f'), duty.constData());
+        // Generator 1 runs at its power-on duty.
         QCOMPARE(requests({"get\tBoard.PWM1_DUTY.junk", "set\tBoard.PWM1_DUTY.junk\tf20",
                            "get\tBoard.PWM1_DUTY"}),
-                 "err\n|err\n|" + duty);
+                 "err\n|err\n|f50");
     }
 
     // Control bytes would act on the board itself: six CAN reset it, ENQ is the keep-alive.
@@ -80,8 +76,7 @@ private slots:
         QCOMPARE(requests({"set\tWatchDog.WDdio\ti1", "set\tWatchDog.WDTime\tf35.7",
                            "run\tWatchDog.setRoutineTime"}),
                  "ok\n|ok\n|i1");
-        QTRY_VERIFY(s.board.lines().mid(before).contains(QStringLiteral("set WDtime=35")));
-        QVERIFY(s.board.lines().mid(before).contains(QStringLiteral("set DIO21=1")));
+        QTRY_COMPARE(s.board.lines().mid(before), (QStringList{"set DIO21=1", "set WDtime=35"}));
     }
 
     // SIGTERM and SIGINT quit with this shutdown too: tst_e2e_quit sends them during a
@@ -100,7 +95,6 @@ private slots:
         // Board requests fail now; the program itself goes on serving.
         QTRY_COMPARE_WITH_TIMEOUT(request("get\tSpiController.CR2[3:0]"), QByteArray("err\n"),
                                   8000);
-        QVERIFY(request("get\tversion").startsWith('s'));
         QCOMPARE(request("run\tshutdown"), QByteArray("i1"));
         QVERIFY(s.endedNormally());
     }

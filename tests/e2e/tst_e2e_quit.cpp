@@ -53,9 +53,8 @@ private slots:
             return;
         QCOMPARE(demo.answer(1000), QByteArray("i1"));
         const QStringList after = s.board.lines().mid(before);
-        const QRegularExpression configuration("^set SPI0CS0DATA=025");
         QVERIFY2(motorLines(after).isEmpty() && after.contains(QStringLiteral("set r219rem=1")) &&
-                     !after.filter(configuration).isEmpty(),
+                     after.join('|').contains(QLatin1String("SPI0CS0DATA=025")),
                  qPrintable(after.join('|')));
     }
 

@@ -103,13 +103,6 @@ private slots:
         // The port list, scanned beside the start-up, ends with the two stand-ins.
         const QComboBox* ports = m_app->mainWindow()->portSelector();
         QVERIFY(ports->count() >= 2 && ports->itemText(ports->count() - 1) == "script");
-        // Applets in their order; the document-area ones with Ctrl+0, Ctrl+1, ...
-        QStringList names;
-        for (Applet* a : m_app->applets())
-            names << a->objectName() + ' ' + a->windowAction()->shortcut().toString();
-        QCOMPARE(names, (QStringList{"Logs ", "Basic Ctrl+0", "Board Ctrl+1", "HBController Ctrl+2",
-                                     "SpiController Ctrl+3", "SpiRaw Ctrl+4", "WatchDog Ctrl+5",
-                                     "Application Ctrl+6"}));
     }
 
     void cleanupTestCase()
@@ -200,20 +193,22 @@ private slots:
 
     void connectActivatesAndCloseOrLinkLossDeactivates()
     {
-        // The active applets and whether the firmware version shows.
+        // Whether the firmware version shows, and the active applets in their order, each with
+        // its window's shortcut: the document-area ones Ctrl+0, Ctrl+1, ...
         const auto state = [this] {
             const bool version = !m_app->mainWindow()->firmwareLabel()->text().isEmpty();
             QStringList active{version ? "version:" : "none:"};
             for (Applet* a : m_app->applets()) {
                 if (a->isActive() && a->windowAction()->isEnabled())
-                    active << a->objectName();
+                    active << a->objectName() << a->windowAction()->shortcut().toString();
             }
-            return active.join(' ');
+            return active.join(' ').simplified();
         };
         QCOMPARE(state(), QStringLiteral("none: Logs")); // the log works without a board
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
-        QCOMPARE(state(), "version: Logs Basic Board HBController SpiController SpiRaw WatchDog "
-                          "Application");
+        QCOMPARE(state(),
+                 "version: Logs Basic Ctrl+0 Board Ctrl+1 HBController Ctrl+2 SpiController "
+                 "Ctrl+3 SpiRaw Ctrl+4 WatchDog Ctrl+5 Application Ctrl+6");
         m_app->closeBoard();
         QCOMPARE(state(), QStringLiteral("none: Logs"));
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
@@ -233,9 +228,8 @@ private slots:
         Applet* hb = AppletInstances::hbController; // from its Windows menu entry
         QVERIFY(window->windowsMenu()->actions().contains(hb->windowAction()));
         hb->windowAction()->trigger();
-        QVERIFY(hb->container()->isVisible());
         window->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(hb->container()));
-        QCOMPARE(window->mdiArea()->activeApplet(), hb);
+        QVERIFY(hb->container()->isVisible() && window->mdiArea()->activeApplet() == hb);
 
         window->helpAction()->trigger();
         window->helpAction()->trigger(); // the same window again
@@ -255,8 +249,7 @@ private slots:
         window->helpAction()->trigger();
         helpers = window->findChildren<AppletHelper*>();
         QCOMPARE(helpers.size(), 2);
-        for (AppletHelper* h : helpers)
-            h->close();
+        qDeleteAll(helpers);
     }
 
     // A request that fails returns no value, is logged as an error and leaves the board as
@@ -289,7 +282,6 @@ private slots:
                       {"run Board.setforward1", {}}, // names are case-sensitive
                       {"set .x", 1},
                       {"set SpiController.No[3:0]", 9},
-                      {"run write", "get VER\rget VER"},
                       {"run reboot", {}}})
             QVERIFY2(failsAndIsLogged(request, args), qPrintable(request));
         QVERIFY(m_app->controlBoard()->isConnected());
@@ -327,7 +319,6 @@ private slots:
             m_app->loadConfig(
                 write("CR5A\n{\n0x123\n}\nCR5B\n{\n0b10000000101\n}\nCR10A\n{\n7\n}\n"), &message),
             qPrintable(message));
-        QVERIFY(message.contains(QLatin1String("\"Set User Configuration\"")));
         QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
         Applet* spi = AppletInstances::spiController;
         const quint32 key = CallerKey::Internal;
@@ -351,12 +342,10 @@ private slots:
     {
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
         SimulatedBoard* chip = m_app->controlBoard()->simulatedBoard();
-        const QList<QAction*> actions = m_app->mainWindow()->findChildren<QAction*>();
-        const auto exit = std::find_if(actions.begin(), actions.end(), [](QAction* action) {
-            return action->text() == QLatin1String("E&xit");
-        });
-        QVERIFY(exit != actions.end());
-        QTimer::singleShot(200, *exit, &QAction::trigger);
+        for (QAction* action : m_app->mainWindow()->findChildren<QAction*>()) {
+            if (action->text() == QLatin1String("E&xit"))
+                QTimer::singleShot(200, action, &QAction::trigger);
+        }
         QTimer::singleShot(100, this, [chip] { chip->clearReceivedLines(); });
         QElapsedTimer t;
         t.start();

@@ -35,8 +35,8 @@ private slots:
     void init() { rig = std::make_unique<BoardAppletsRig>(); }
     void cleanup() { rig.reset(); }
 
-    // The run by script: tst_e2e_applets.
-    void runConfiguresWaitsThenEnablesKeepingTheOtherMotor()
+    // A run configures, waits, then enables; a run or a stop keeps the other motor.
+    void runAndStopKeepTheOtherMotor()
     {
         QElapsedTimer timer;
         timer.start();
@@ -63,6 +63,12 @@ private slots:
             if (frame >> 12 <= 2)
                 QCOMPARE(data(frame) & 0b101, frame >> 12 == 0 ? 0b101u : 0b100u);
         QCOMPARE(CR0.getField("CR0[3:0]"), 0xFu);
+
+        // A stop sends the default configuration (CR5..CR10, A and B), then the enables.
+        rig->forget();
+        QCOMPARE(run("setStop1"), QVariant(true));
+        QCOMPARE(rig->addresses(), (QList<int>{5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 0}));
+        QCOMPARE(CR0.getField("CR0[3:0]"), 0xAu);
     }
 
     void runStartsAStoppedGeneratorOnly_data()
