@@ -48,6 +48,7 @@ private slots:
         else
             QVERIFY(::kill(pid_t(s.program->processId()), signalNumber) == 0);
         QVERIFY(s.program->waitForFinished(3000) && t.elapsed() < 3000);
+        qInfo("%s: ended %lld ms after the request", QTest::currentDataTag(), t.elapsed());
         QVERIFY(s.endedNormally());
         if (boardSilent)
             return;
