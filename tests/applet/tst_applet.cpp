@@ -160,27 +160,6 @@ private slots:
         QCOMPARE(model->adc.value(), 1.0 / 3.0);
     }
 
-    // A change through one applet's control reaches the model and every control of
-    // every active applet holding the object, and runs each one's transfer hook.
-    void changeTravelsToEveryApplet()
-    {
-        TestApplet second(model.get());
-        TestApplet idle(model.get());
-        QVERIFY(second.setup() && idle.setup());
-        second.activate();
-        QSignalSpy changed(&second, &Applet::signal_RegisterChanged);
-        second.transfers.clear();
-        a->ui.hsDuty->setValue(80);
-        // The inactive applet's controls are not refreshed and its hook does not run.
-        QCOMPARE(
-            joined({second.ui.hsDuty->value(), idle.ui.hsDuty->value(), changed.count(),
-                    a->transfers.join(','), second.transfers.join(','), idle.transfers.join(',')}),
-            "80 50 1 0:PWM1_DUTY 0:PWM1_DUTY ");
-        enter(idle.ui.leFreq, QStringLiteral("500")); // the triggering control still refreshes
-        QCOMPARE(joined({idle.ui.leFreq->text(), a->ui.leFreq->text(), idle.transfers.join(',')}),
-                 "500 500 ");
-    }
-
     void reentryGuardAndWriteWarnings()
     {
         a->hook = [this](int direction, const QString& name) {
@@ -251,22 +230,6 @@ private slots:
             QCOMPARE(a->getValue(name, key), value);
             if (!value.isValid())
                 QCOMPARE(state(), before); // refused: nothing changed
-        }
-    }
-
-    // Every form a control binds by also names the same entry for scripts, and back.
-    void namesThatBindAreNamesForScripts()
-    {
-        for (QWidget* w : a->findChildren<QWidget*>()) {
-            auto* control = dynamic_cast<CustomControls::UniversalControl*>(w);
-            QString key;
-            if (!control ||
-                !CustomControls::UniversalControl::parseName(control->bindName(), &key, nullptr) ||
-                !a->hasParameter(key))
-                continue; // commands, and the control that names nothing
-            QCOMPARE(a->boundControls(key).count(control), 1);
-            QVERIFY2(a->setValue(control->bindName(), 1, CallerKey::Internal), qPrintable(key));
-            QCOMPARE(control->controlValue(), 1.0);
         }
     }
 

@@ -1,9 +1,6 @@
-// libFuzzer target for the register definition and descriptor parsers, and the
-// variable definition parser. Input: a definition, then descriptors, one a line;
-// a first byte of 'V' selects the variable parser for the rest of the input.
-#include "CallerKey.h"
+// libFuzzer target for the register definition and descriptor parsers. Input: a
+// definition, then descriptors (as scripts send them), one a line.
 #include "Register.h"
-#include "Variable.h"
 
 #include <QString>
 #include <QStringList>
@@ -59,15 +56,6 @@ void fuzzRegister(const QString& definition, const QStringList& descriptors)
     check(assigned.value(false) == reg.value(false));
 }
 
-void fuzzVariable(const QString& definition)
-{
-    Variable var(definition);
-    const double before = var.value();
-    check(var.setValue(var.max(), CallerKey::External) || var.value() == before);
-    var = var.min();
-    var.setText(definition.toUtf8().left(16), CallerKey::External);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -81,12 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > 4096)
         return 0;
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
-    if (text.startsWith(u'V')) {
-        fuzzVariable(text.mid(1));
-    } else {
-        QStringList lines = text.split(u'\n');
-        const QString definition = lines.takeFirst();
-        fuzzRegister(definition, lines);
-    }
+    QStringList lines = text.split(u'\n');
+    const QString definition = lines.takeFirst();
+    fuzzRegister(definition, lines);
     return 0;
 }
