@@ -12,6 +12,8 @@
 // between transactions, and the gap that holds the 50 ms wait. A blocking client
 // replaying the same lines at the end shows what the simulator and machine allow.
 
+#include "Median.h"
+
 #include "AppletInstances.h"
 #include "Application.h"
 #include "Basic.h"
@@ -309,13 +311,6 @@ void settle(int ms)
     t.start();
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 } // namespace

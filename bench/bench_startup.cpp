@@ -8,6 +8,8 @@
 // Prints each run's time and the median; fails (exit 1) when the median is over MS
 // (default 250). --program times another build of the program, e.g. an older one.
 
+#include "Median.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -145,13 +147,6 @@ double timeStart(const QString& exe)
             QStringLiteral("unexpected answer \"%1\"").arg(QString::fromUtf8(answer.trimmed())));
     shutDown(program, socket);
     return ms;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 } // namespace
