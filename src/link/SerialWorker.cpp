@@ -2,6 +2,7 @@
 #include "LogKind.h"
 
 #include "LinkChannel.h"
+#include "TextConvert.h"
 
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
@@ -37,10 +38,6 @@ qint64 monotonicMs()
     return nowNs() / 1000000;
 }
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(strerror(error));
-}
 } // namespace
 
 SerialWorker::SerialWorker(LinkChannel* channel, const QString& portName, int baudRate,
@@ -117,8 +114,9 @@ void SerialWorker::run()
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
     if (m_wakeFd < 0) {
-        m_channel->reportOpen(false,
-                              QStringLiteral("no wake-up descriptor: %1").arg(systemError(errno)));
+        m_channel->reportOpen(
+            false,
+            QStringLiteral("no wake-up descriptor: %1").arg(TextConvert::systemError(errno)));
         return;
     }
     if (!port.open(QIODevice::ReadWrite)) {
@@ -161,7 +159,8 @@ void SerialWorker::loop(QSerialPort& port)
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            lose(QStringLiteral("Port wait failed on %1: %2").arg(m_portName, systemError(errno)));
+            lose(QStringLiteral("Port wait failed on %1: %2")
+                     .arg(m_portName, TextConvert::systemError(errno)));
             break;
         }
         if (fds[1].revents & POLLIN) {
@@ -192,8 +191,8 @@ void SerialWorker::loop(QSerialPort& port)
                 received(buffer, n);
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 lose(QStringLiteral("Port error on %1: %2")
-                         .arg(m_portName,
-                              n == 0 ? QStringLiteral("device closed") : systemError(errno)));
+                         .arg(m_portName, n == 0 ? QStringLiteral("device closed")
+                                                 : TextConvert::systemError(errno)));
                 break;
             }
         } else if (events & (POLLERR | POLLHUP | POLLNVAL)) {
@@ -267,7 +266,7 @@ bool SerialWorker::writeOk(qint64 written)
 {
     if (written >= 0 || errno == EAGAIN || errno == EINTR)
         return true;
-    lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, systemError(errno)));
+    lose(QStringLiteral("Write to %1 failed: %2").arg(m_portName, TextConvert::systemError(errno)));
     return false;
 }
 

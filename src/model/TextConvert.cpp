@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace TextConvert {
@@ -185,6 +186,11 @@ QList<Attribute> attributes(const QString& text)
             result.append({part.left(eq).trimmed(), part.mid(eq + 1).trimmed(), part});
     }
     return result;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace TextConvert

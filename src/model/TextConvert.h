@@ -33,5 +33,7 @@ struct Attribute
 };
 // The items of "@K1=V1 @K2=V2"; blank items are skipped.
 QList<Attribute> attributes(const QString& text);
+// The system's text for an errno value, for messages.
+QString systemError(int error);
 
 } // namespace TextConvert

@@ -8,7 +8,6 @@
 #include <QSet>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,11 +19,6 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("ConfigLoader", text);
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // A line as a message quotes it: its start only, so that a file of one huge line still
@@ -139,11 +133,11 @@ Result load(const QString& fileName)
     const QByteArray native = QFile::encodeName(fileName);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fault(0, tr("Cannot read %1: %2").arg(fileName, systemError(errno)));
+        return fault(0, tr("Cannot read %1: %2").arg(fileName, TextConvert::systemError(errno)));
     const auto closeFd = qScopeGuard([fd] { ::close(fd); });
     struct stat st;
     if (::fstat(fd, &st) != 0)
-        return fault(0, tr("Cannot read %1: %2").arg(fileName, systemError(errno)));
+        return fault(0, tr("Cannot read %1: %2").arg(fileName, TextConvert::systemError(errno)));
     if (!S_ISREG(st.st_mode))
         return fault(0, tr("%1 is not a regular file").arg(fileName));
     if (st.st_size > MaxFileSize)
@@ -158,7 +152,8 @@ Result load(const QString& fileName)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fault(0, tr("Cannot read %1: %2").arg(fileName, systemError(errno)));
+            return fault(0,
+                         tr("Cannot read %1: %2").arg(fileName, TextConvert::systemError(errno)));
         if (n == 0)
             break;
         bytes.append(buffer, n);

@@ -4,6 +4,7 @@
 #include "NameLock.h"
 #include "ScriptProtocol.h"
 #include "ShellLog.h"
+#include "TextConvert.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,11 +39,6 @@ QString logText(const QByteArray& bytes)
     if (bytes.size() > LogTextLimit)
         text += QStringLiteral("…");
     return text;
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 bool toAddress(const QByteArray& path, sockaddr_un* address)
@@ -93,13 +89,14 @@ bool checkPrivateFolder(const QString& folder, bool create, QString* error)
 {
     const QByteArray native = QFile::encodeName(folder);
     if (create && ::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        *error =
-            QObject::tr("Cannot create the pipe folder %1: %2").arg(folder, systemError(errno));
+        *error = QObject::tr("Cannot create the pipe folder %1: %2")
+                     .arg(folder, TextConvert::systemError(errno));
         return false;
     }
     struct stat st;
     if (::lstat(native.constData(), &st) != 0) {
-        *error = QObject::tr("Cannot use the pipe folder %1: %2").arg(folder, systemError(errno));
+        *error = QObject::tr("Cannot use the pipe folder %1: %2")
+                     .arg(folder, TextConvert::systemError(errno));
         return false;
     }
     if (!S_ISDIR(st.st_mode))
@@ -228,18 +225,19 @@ LocalServer::ListenResult LocalServer::openSocket(const QString& name)
             return ListenResult::NameInUse;
         }
         if (::unlink(native.constData()) != 0 && errno != ENOENT) {
-            m_error = tr("Cannot remove the old socket %1: %2").arg(path, systemError(errno));
+            m_error = tr("Cannot remove the old socket %1: %2")
+                          .arg(path, TextConvert::systemError(errno));
             return ListenResult::Failed;
         }
     } else if (errno != ENOENT) {
-        m_error = tr("Cannot use the pipe %1: %2").arg(path, systemError(errno));
+        m_error = tr("Cannot use the pipe %1: %2").arg(path, TextConvert::systemError(errno));
         return ListenResult::Failed;
     }
 
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listenFd < 0 ||
         ::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        m_error = tr("Cannot listen on pipe %1: %2").arg(path, systemError(errno));
+        m_error = tr("Cannot listen on pipe %1: %2").arg(path, TextConvert::systemError(errno));
         return ListenResult::Failed;
     }
     m_path = path;
@@ -248,7 +246,7 @@ LocalServer::ListenResult LocalServer::openSocket(const QString& name)
         m_socketInode = quint64(st.st_ino);
     }
     if (::chmod(native.constData(), 0600) != 0 || ::listen(m_listenFd, Backlog) != 0) {
-        m_error = tr("Cannot listen on pipe %1: %2").arg(path, systemError(errno));
+        m_error = tr("Cannot listen on pipe %1: %2").arg(path, TextConvert::systemError(errno));
         return ListenResult::Failed;
     }
     m_acceptNotifier = new QSocketNotifier(qintptr(m_listenFd), QSocketNotifier::Read, this);
@@ -308,9 +306,9 @@ void LocalServer::acceptClients()
             m_acceptNotifier->setEnabled(false);
             m_acceptRetry->start();
             if (!m_acceptFailing)
-                emit signal_log(
-                    LogKind::Error,
-                    tr("Pipe: cannot accept a client (%1); trying again").arg(systemError(error)));
+                emit signal_log(LogKind::Error,
+                                tr("Pipe: cannot accept a client (%1); trying again")
+                                    .arg(TextConvert::systemError(error)));
             m_acceptFailing = true;
             return;
         }

@@ -1,11 +1,12 @@
 #include "NameLock.h"
 
+#include "TextConvert.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QSysInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,11 +17,6 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("NameLock", text);
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace
@@ -81,12 +77,14 @@ NameLock::Result NameLock::tryOnce(bool* raced)
         const int error = errno;
         if (::lstat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode))
             return notALockFile(st.st_mode);
-        m_error = tr("Cannot open the lock file %1: %2").arg(m_path, systemError(error));
+        m_error =
+            tr("Cannot open the lock file %1: %2").arg(m_path, TextConvert::systemError(error));
         return Result::Failed;
     }
     // Checked on the descriptor: what is locked is what was checked.
     if (::fstat(fd, &st) != 0) {
-        m_error = tr("Cannot use the lock file %1: %2").arg(m_path, systemError(errno));
+        m_error =
+            tr("Cannot use the lock file %1: %2").arg(m_path, TextConvert::systemError(errno));
         ::close(fd);
         return Result::Failed;
     }
@@ -99,7 +97,7 @@ NameLock::Result NameLock::tryOnce(bool* raced)
         ::close(fd);
         if (error == EWOULDBLOCK)
             return Result::HeldByOther;
-        m_error = tr("Cannot lock %1: %2").arg(m_path, systemError(error));
+        m_error = tr("Cannot lock %1: %2").arg(m_path, TextConvert::systemError(error));
         return Result::Failed;
     }
     struct stat atPath;
@@ -124,7 +122,8 @@ void NameLock::writeOwner()
                              QSysInfo::machineHostName().toUtf8() + '\n';
     if (::ftruncate(m_fd, 0) != 0 ||
         ::pwrite(m_fd, owner.constData(), size_t(owner.size()), 0) != ssize_t(owner.size()))
-        m_error = tr("Cannot write the owner into %1: %2").arg(m_path, systemError(errno));
+        m_error =
+            tr("Cannot write the owner into %1: %2").arg(m_path, TextConvert::systemError(errno));
 }
 
 void NameLock::unlock()
