@@ -100,15 +100,10 @@ void Logs::slot_addLog(int type, QString text)
 {
     if (type >= 0 && !m_commLogging)
         return;
-    append(type, text);
+    addAlways(type, text);
 }
 
 void Logs::addAlways(int type, const QString& text)
-{
-    append(type, text);
-}
-
-void Logs::append(int type, const QString& text)
 {
     const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
     QString shown = text;
@@ -127,7 +122,8 @@ void Logs::append(int type, const QString& text)
             const QString why = m_file.errorString();
             m_file.close();
             m_ui->cbSave->setChecked(false);
-            append(LogKind::Error, tr("Writing the log file failed, saving stopped: %1").arg(why));
+            addAlways(LogKind::Error,
+                      tr("Writing the log file failed, saving stopped: %1").arg(why));
         }
     }
 }

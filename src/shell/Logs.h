@@ -41,8 +41,6 @@ public slots:
     void slot_addLog(int type, QString text) override;
 
 private:
-    void append(int type, const QString& text);
-
     Ui_Logs* m_ui;
     QFile m_file;
     QDate m_startDate;

@@ -34,7 +34,6 @@ public:
     // Every call restarts the one shared timer; every wait in progress ends when
     // that timer next expires.
     void Delay(int ms);
-    bool isDelayBusy() const { return m_delayBusy; }
     // The program is quitting: the waits in progress end now and later ones return at
     // once, so that no command keeps the program from ending. Commands check
     // waitsCancelled() after a wait and send no further motor command.
