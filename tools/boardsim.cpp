@@ -24,10 +24,21 @@
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
+// Set by SIGUSR1 / SIGUSR2: the board falls silent, or mute, from the next line on.
+volatile sig_atomic_t g_silentNext = 0;
+volatile sig_atomic_t g_muteNext = 0;
 
 void onSignal(int)
 {
     g_stop = 1;
+}
+
+void onFaultSignal(int signalNumber)
+{
+    if (signalNumber == SIGUSR1)
+        g_silentNext = 1;
+    else
+        g_muteNext = 1;
 }
 
 struct Options
@@ -61,7 +72,10 @@ void usage()
                  "  --exit-after N     answer N lines, exit when the next one arrives\n"
                  "  --no-eol-after N   answer N lines, then answers without line end\n"
                  "  --overlong-after N answer N lines, then put a 6000-byte line before\n"
-                 "                     every answer\n");
+                 "                     every answer\n"
+                 "signals, for faults at a chosen moment:\n"
+                 "  SIGUSR1            from the next line on, answer nothing at all\n"
+                 "  SIGUSR2            from the next line on, answer no line (ENQ still ACK)\n");
 }
 
 bool parse(int argc, char** argv, Options* o)
@@ -185,6 +199,9 @@ int main(int argc, char** argv)
     sa.sa_handler = onSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sa.sa_handler = onFaultSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
+    sigaction(SIGUSR2, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
     prctl(PR_SET_TIMERSLACK, 1UL); // precise wire pacing
 
@@ -201,6 +218,7 @@ int main(int argc, char** argv)
     long lines = 0;
     int canRun = 0;
     bool silent = false;
+    bool mute = false;
     char buffer[4096];
     while (!g_stop) {
         pollfd pfd{master, POLLIN, 0};
@@ -257,11 +275,12 @@ int main(int argc, char** argv)
                 ::close(master);
                 return 0;
             }
-            if (opt.silentAfter >= 0 && lines > opt.silentAfter)
+            if ((opt.silentAfter >= 0 && lines > opt.silentAfter) || g_silentNext)
                 silent = true;
+            mute = mute || g_muteNext;
             QByteArray answer = board.handleLine(line);
             line.clear();
-            if (silent)
+            if (silent || mute)
                 continue;
             if (opt.noEolAfter >= 0 && lines > opt.noEolAfter)
                 answer = answer.trimmed();

@@ -6,7 +6,9 @@
 #include "SimulatedBoard.h"
 
 #include <QProcess>
+
 #include <QSerialPortInfo>
+#include <chrono>
 
 namespace {
 
@@ -215,9 +217,24 @@ SimulatedBoard* ControlBoard::simulatedBoard() const
     return m_mode == Mode::Mockup ? m_simulated.get() : nullptr;
 }
 
+void ControlBoard::interruptTransactions() noexcept
+{
+    LinkChannel::interrupted.store(true);
+}
+
+void ControlBoard::allowTransactions() noexcept
+{
+    LinkChannel::interrupted.store(false);
+}
+
+bool ControlBoard::transactionsInterrupted() noexcept
+{
+    return LinkChannel::interrupted.load();
+}
+
 bool ControlBoard::send(const QByteArray& line, QByteArray* answer, int timeoutMs)
 {
-    if (!isConnected() || m_streaming)
+    if (!isConnected() || m_streaming || transactionsInterrupted())
         return false;
     if (timeoutMs < 0)
         timeoutMs = m_timeoutMs;
@@ -279,7 +296,10 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
             continue;
         // A late answer must not pass for the next command's answer.
         m_owedAnswers += expected - answered;
-        if (channel.isLost())
+        if (transactionsInterrupted())
+            sendFailed(QStringLiteral("Quitting: no longer waiting for the answer to: %1")
+                           .arg(printable(data)));
+        else if (channel.isLost())
             sendFailed(QStringLiteral("Link lost while waiting for the answer to: %1")
                            .arg(printable(data)));
         else
@@ -303,8 +323,10 @@ void ControlBoard::collectOwedAnswers()
         quint64 seen = channel.lineCount();
         if (channel.rx.readLine(nullptr))
             --m_owedAnswers;
-        else if (!channel.waitLine(&seen, deadline))
+        else if (!channel.waitLine(&seen, deadline) && !transactionsInterrupted())
             m_owedAnswers = 0;
+        if (transactionsInterrupted())
+            return; // still owed: collected once transactions are allowed again
     }
 }
 
@@ -341,7 +363,7 @@ bool ControlBoard::runScript(const QByteArray& line, int timeoutMs, QByteArray* 
                        .arg(m_interpreter, process.errorString()));
         return false;
     }
-    if (!process.waitForFinished(timeoutMs)) {
+    if (!waitForScript(&process, timeoutMs)) {
         process.kill();
         process.waitForFinished(1000);
         sendFailed(QStringLiteral("Script %1 gave no answer within %2 ms to: %3")
@@ -358,6 +380,24 @@ bool ControlBoard::runScript(const QByteArray& line, int timeoutMs, QByteArray* 
     }
     *answer = process.readAllStandardOutput();
     return true;
+}
+
+// A script that hangs must not hold a quit up for its whole time-out.
+bool ControlBoard::waitForScript(QProcess* process, int timeoutMs)
+{
+    using Clock = LinkChannel::Clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const qint64 slice = LinkChannel::InterruptCheck.count();
+    while (!transactionsInterrupted()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (process->waitForFinished(int(qBound(qint64(0), qint64(left.count()), slice))) ||
+            process->state() == QProcess::NotRunning)
+            return true; // the exit status tells how it ended
+        if (left.count() <= slice)
+            return false;
+    }
+    return false;
 }
 
 bool ControlBoard::takeAnswer(const QByteArray& sent, const QByteArray& line)

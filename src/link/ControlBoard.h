@@ -9,6 +9,7 @@
 #include <memory>
 
 class LinkChannel;
+class QProcess;
 class SerialWorker;
 class SimulatedBoard;
 
@@ -48,6 +49,13 @@ public:
     // connected or streaming (nothing sent), on an answer holding "err" or on the
     // time-out; the last answer line goes to *answer.
     bool send(const QByteArray& line, QByteArray* answer = nullptr, int timeoutMs = -1);
+    // Quitting: the transaction under way ends at once and send() refuses (sends
+    // nothing) until allowTransactions(). Process-wide and async-signal-safe, so that a
+    // signal handler can end a wait whatever its time-out.
+    static void interruptTransactions() noexcept;
+    static void allowTransactions() noexcept;
+    static bool transactionsInterrupted() noexcept;
+
     // "set %1=%2\n"
     bool set(const QString& name, const QString& value, QByteArray* answer = nullptr);
     // "get %1"; *value written only when the picked value is not empty.
@@ -99,6 +107,7 @@ private:
     void collectOwedAnswers();
     bool sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs);
     bool runScript(const QByteArray& line, int timeoutMs, QByteArray* answer);
+    static bool waitForScript(QProcess* process, int timeoutMs);
     // Logs, signals and checks one answer line; false when it holds "err".
     bool takeAnswer(const QByteArray& sent, const QByteArray& line);
     void logLine(int type, const QByteArray& line);

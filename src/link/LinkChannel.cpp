@@ -1,5 +1,10 @@
 #include "LinkChannel.h"
 
+#include <algorithm>
+
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<bool> LinkChannel::interrupted{false};
+
 void LinkChannel::reportOpen(bool ok, const QString& error)
 {
     {
@@ -56,7 +61,14 @@ quint64 LinkChannel::lineCount() const
 bool LinkChannel::waitLine(quint64* seen, Clock::time_point deadline)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_cond.wait_until(lock, deadline, [&] { return m_lines != *seen || m_lost; });
+    const auto ended = [&] {
+        return m_lines != *seen || m_lost;
+    };
+    while (!interrupted.load() &&
+           !m_cond.wait_until(lock, std::min(deadline, Clock::now() + InterruptCheck), ended)) {
+        if (Clock::now() >= deadline)
+            break;
+    }
     const bool arrived = m_lines != *seen;
     *seen = m_lines;
     return arrived;

@@ -43,8 +43,15 @@ public:
     // Lines reported so far; the starting `seen` for waitLine.
     quint64 lineCount() const;
     // GUI thread: sleeps until a line arrived after `seen` (returns true), the link
-    // is lost or the deadline passes (false). `seen` is updated.
+    // is lost, the deadline passes or the waits are interrupted (false). `seen` is
+    // updated.
     bool waitLine(quint64* seen, Clock::time_point deadline);
+
+    // Process-wide: while set, every wait for a line ends at once. Set from a signal
+    // handler too, which may only store a lock-free atomic; so waitLine looks at it
+    // every InterruptCheck instead of being woken.
+    static std::atomic<bool> interrupted;
+    static constexpr std::chrono::milliseconds InterruptCheck{20};
 
     void reset();
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QSet>
+#include <QTextBoundaryFinder>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -28,7 +29,12 @@ QString quoted(const QString& line)
     constexpr int MaxQuoted = 80;
     if (line.size() <= MaxQuoted)
         return line;
-    return line.left(MaxQuoted) + QStringLiteral("…");
+    // Cut where a character ends, not inside a surrogate pair or a combining sequence.
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, line);
+    characters.setPosition(MaxQuoted);
+    if (!characters.isAtBoundary())
+        characters.toPreviousBoundary();
+    return line.left(qMax(0, int(characters.position()))) + QStringLiteral("…");
 }
 
 Result fault(int line, const QString& why)

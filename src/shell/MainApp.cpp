@@ -262,7 +262,8 @@ void MainApp::start()
     applyStyleSheet();
     m_window->show();
     m_ready = true;
-    m_server->hold(false);
+    if (!m_quitting)
+        m_server->hold(false);
     // Where scripts connect: shown even while the traffic is not logged.
     m_logs->addAlways(LogKind::Info, tr("Scripting pipe: %1").arg(m_server->fullServerName()));
 
@@ -277,6 +278,10 @@ void MainApp::shutdown()
     if (m_server)
         m_server->close();
     if (m_board) {
+        // The quit stopped all traffic; the chip's way back to its defaults is the one
+        // thing still sent, and a long script time-out must not hold it up.
+        ControlBoard::allowTransactions();
+        m_board->setTimeout(qMin(m_board->timeout(), ControlBoard::DefaultTimeoutMs));
         deactivateApplets();
         m_board->disconnect(this);
         m_board->disconnectBoard();
@@ -311,6 +316,11 @@ void MainApp::shutdown()
 void MainApp::requestQuit()
 {
     m_quitting = true;
+    // From now on nothing reaches the board but the shutdown sequence: a command that
+    // is running sends no further line and returns, and no request is served anew.
+    ControlBoard::interruptTransactions();
+    if (m_server)
+        m_server->hold(true);
     if (auto* board = qobject_cast<Board*>(AppletInstances::board))
         board->cancelWaits();
     // Questions and messages of start-up (or of a board that failed to open) run loops

@@ -4,6 +4,7 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -16,6 +17,9 @@ namespace {
 constexpr int Watched[] = {SIGTERM, SIGINT};
 // [0] is written by the handler, [1] read by the notifier.
 int g_fds[2] = {-1, -1};
+using Action = void (*)() noexcept;
+std::atomic<Action> g_immediate{nullptr};
+static_assert(std::atomic<Action>::is_always_lock_free, "read in a signal handler");
 
 } // namespace
 
@@ -57,9 +61,16 @@ SignalWatcher::~SignalWatcher()
 void SignalWatcher::handle(int signalNumber)
 {
     const int saved = errno;
+    if (const Action action = g_immediate.load())
+        action();
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t n = ::write(g_fds[0], &byte, 1);
     errno = saved;
+}
+
+void SignalWatcher::setImmediateAction(void (*action)() noexcept)
+{
+    g_immediate.store(action);
 }
 
 void SignalWatcher::readSignals()

@@ -18,6 +18,9 @@ public:
 
     // False when the socket pair or the handlers could not be set up.
     bool isWatching() const { return m_notifier != nullptr; }
+    // Run in the handler itself, for what cannot wait until the event loop turns (a
+    // blocking board transaction ends through it). Must be async-signal-safe.
+    static void setImmediateAction(void (*action)() noexcept);
 
 signals:
     void signal_received(int signalNumber);

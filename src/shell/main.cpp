@@ -1,3 +1,4 @@
+#include "ControlBoard.h"
 #include "MainApp.h"
 #include "SignalWatcher.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char* argv[])
     // SIGTERM and SIGINT quit like "run shutdown" or closing the window, at any point:
     // during start-up they close its questions and start-up stops.
     SignalWatcher watcher;
+    SignalWatcher::setImmediateAction(&ControlBoard::interruptTransactions);
     QObject::connect(&watcher, &SignalWatcher::signal_received, &app,
                      [](int) { MainApp::instance()->requestQuit(); });
 

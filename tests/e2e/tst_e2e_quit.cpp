@@ -10,6 +10,9 @@
 class TestE2eQuit : public QObject
 {
     Q_OBJECT
+    // What an idle shutdown sends: remote mode and the chip's default configuration.
+    static constexpr int ShutdownLines = 14;
+
 private slots:
     void quitEndsARunningDemonstrationAtOnce_data()
     {
@@ -57,6 +60,81 @@ private slots:
         QVERIFY2(motorLines(after).isEmpty() && after.contains(QStringLiteral("set r219rem=1")) &&
                      after.join('|').contains(QLatin1String("SPI0CS0DATA=025")),
                  qPrintable(after.join('|')));
+    }
+
+    // After the quit only the shutdown sequence reaches the board: the requests that
+    // another client had queued are not served, and the program ends at once.
+    void quitServesNoQueuedRequest()
+    {
+        Session s;
+        QVERIFY(s.start(true));
+        PipeClient driver;
+        QVERIFY(driver.connectTo(s.program->pipePath));
+        driver.send(QByteArray("run\tBoard.setForward1\n").repeated(99) + "run\tBoard.setForward1");
+        QTest::qWait(500);
+        PipeClient quitter;
+        QVERIFY(quitter.connectTo(s.program->pipePath));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(quitter.request("run\tshutdown"), QByteArray("i1"));
+        const int answered = int(s.board.lines().size());
+        QVERIFY(s.program->waitForFinished(3000));
+        const QStringList after = s.board.lines().mid(answered);
+        qInfo("%lld lines after the answer, ended %lld ms after the request", qint64(after.size()),
+              t.elapsed());
+        QVERIFY2(motorLines(after).isEmpty() && after.size() <= ShutdownLines,
+                 qPrintable(after.join('|')));
+        QVERIFY(s.endedNormally());
+    }
+
+    void quitEndsWaitsForABoardThatStoppedAnswering_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<bool>("longTransaction"); // else: a demonstration's next phase
+        QTest::newRow("SIGTERM, next phase, board silent") << int(SIGTERM) << false;
+        QTest::newRow("SIGTERM, 600 s time-out, board mute") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT, 600 s time-out, board mute") << int(SIGINT) << true;
+    }
+
+    // A signal ends the transaction under way whatever its time-out; the command that
+    // sent it sends nothing more, and the shutdown sequence follows.
+    void quitEndsWaitsForABoardThatStoppedAnswering()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(bool, longTransaction);
+        Session s;
+        QVERIFY(s.start(true));
+        PipeClient client;
+        QVERIFY(client.connectTo(s.program->pipePath));
+        const auto boardSignal = [&](int n) {
+            return ::kill(pid_t(s.board.processId()), n) == 0;
+        };
+        if (longTransaction) {
+            QCOMPARE(client.request("run\tset_timeout\ti600000"), QByteArray("i1"));
+            QVERIFY(boardSignal(SIGUSR2)); // no line answered, ENQ still acknowledged
+            client.send("run\tBoard.getVS");
+            QTest::qWait(500);
+        } else {
+            QCOMPARE(client.request("set\tApplication.RunForw1\tf1"), QByteArray("ok\n"));
+            client.send("run\tApplication.DemoON");
+            QTest::qWait(500);             // inside the first phase's wait of 1 s
+            QVERIFY(boardSignal(SIGUSR1)); // silent from the next phase's first line on
+            const int before = int(s.board.lines().size());
+            QVERIFY(QTest::qWaitFor([&] { return s.board.lines().size() > before; }, 3000));
+            QTest::qWait(100);
+        }
+        const int atSignal = int(s.board.lines().size());
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(::kill(pid_t(s.program->processId()), signalNumber) == 0);
+        const bool ended = s.program->waitForFinished(3000);
+        const QStringList after = s.board.lines().mid(atSignal);
+        qInfo("%s: %lld lines after the signal, ended %lld ms after it", QTest::currentDataTag(),
+              qint64(after.size()), t.elapsed());
+        QVERIFY(ended);
+        QVERIFY2(motorLines(after).isEmpty() && after.size() <= ShutdownLines,
+                 qPrintable(after.join('|')));
+        QVERIFY(s.endedNormally());
     }
 
     // A second program on a taken name asks whether to use another; a signal ends it there.

@@ -182,6 +182,30 @@ private slots:
         QCOMPARE(ask(link, "get DIO25"), "DIO25=0");
     }
 
+    // A quit stops the traffic from any thread, a signal handler among them: the wait
+    // under way ends whatever its time-out, nothing goes out until transactions are
+    // allowed again, and the answer the board still owed is not taken for a later one.
+    void interruptEndsTheWaitAndHoldsTheTraffic()
+    {
+        BoardSim sim({"--baud", "1200"}); // about 200 ms for a line and its answer
+        ControlBoard link;
+        QVERIFY(link.connectBoard(sim.path));
+        QElapsedTimer timer;
+        timer.start();
+        std::thread quit([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            ControlBoard::interruptTransactions();
+        });
+        const QByteArray interrupted = ask(link, "set DIO21=1", 600000);
+        quit.join();
+        const qint64 waited = timer.elapsed();
+        const QByteArray refused = ask(link, "set DIO22=1");
+        ControlBoard::allowTransactions();
+        QCOMPARE(joined({interrupted, refused, ask(link, "get DIO21 DIO22")}),
+                 joined({"!", "!", "DIO21=1 DIO22=0"}));
+        QVERIFY2(waited < 1000, qPrintable(QString::number(waited)));
+    }
+
     void failedConnectIsReported()
     {
         BoardSim silent({"--silent-after", "0"});

@@ -46,6 +46,30 @@ private slots:
         QCOMPARE(values.isEmpty(), !r.ok);
     }
 
+    // A long line is quoted by its start, cut where a character ends: half an emoji or a
+    // letter without its accent would show as garbage in the message box.
+    void messageQuotesWholeCharacters_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("quotedLength"); // in UTF-16 units
+        QTest::newRow("ASCII") << QString(200, QLatin1Char('x')) << 80;
+        QTest::newRow("emoji, the cut inside a pair")
+            << QStringLiteral("x") + QString::fromUtf8("\xF0\x9F\x98\x80").repeated(100) << 79;
+        QTest::newRow("accents, the cut before one")
+            << QStringLiteral("x") + QString::fromUtf8("e\xCC\x81").repeated(60) << 79;
+    }
+
+    void messageQuotesWholeCharacters()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, quotedLength);
+        const ConfigLoader::Result r = ConfigLoader::parse(line + QStringLiteral("\n{\n1\n}\n"));
+        const qsizetype start = r.error.indexOf(QLatin1Char('"')) + 1;
+        const qsizetype end = r.error.indexOf(QStringLiteral("…\""));
+        QVERIFY2(!r.ok && start > 0 && end > start, qPrintable(r.error));
+        QCOMPARE(r.error.mid(start, end - start), line.left(quotedLength));
+    }
+
     void refusesWhatIsNoConfigurationFile_data()
     {
         QTest::addColumn<QString>("kind");       // what is at the path; "file": the content

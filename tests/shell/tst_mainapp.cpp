@@ -337,7 +337,7 @@ private slots:
     }
 
     // Last: the program is quitting afterwards. File > Exit during a motor command's wait
-    // ends that wait at once, and the command leaves the outputs off.
+    // ends that wait at once, and from then on no command reaches the board.
     void exitEndsAWaitAtOnce()
     {
         QVERIFY(m_app->openBoard(QStringLiteral("mockup")));
@@ -355,11 +355,7 @@ private slots:
         t.restart();
         AppletInstances::basic->runFunction(QStringLiteral("setForward1"), QString());
         QVERIFY(t.elapsed() < 1000);
-        const QString lines = chip->receivedLines().join('|');
-        QVERIFY2(lines.contains(QLatin1String("set DIO25=1")), "the command ran up to its wait");
-        static const QRegularExpression cr0(QStringLiteral("SPI0CS0DATA=020([0-9A-F]{3})"));
-        for (const QRegularExpressionMatch& frame : cr0.globalMatch(lines))
-            QVERIFY2((frame.captured(1).toUInt(nullptr, 16) & 0b101) == 0, qPrintable(lines));
+        QVERIFY2(chip->receivedLines().isEmpty(), qPrintable(chip->receivedLines().join('|')));
     }
 };
 
