@@ -6,8 +6,8 @@
 #include "SimulatedBoard.h"
 
 #include <QProcess>
-
 #include <QSerialPortInfo>
+
 #include <chrono>
 
 namespace {
