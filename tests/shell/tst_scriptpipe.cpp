@@ -192,10 +192,11 @@ private slots:
         QByteArray malformed = "set\tB.x\ti12a\nset\tB.x\ti99999999999999999999\nset\tB.x\tfnan\n"
                                "set\tB.x\tx0a1\nset\tB.x\t\nset\tB.x\t1\nrun\tset_timeout\t100\n\n"
                                "put\tB.x\ti1\nget B.x\nset\tB.x\nset\tB.x\ti1\ti2\nget\t\n"
+                               "get\tB.x\tB.y\n"
                                "\x01\xff\xfe\t\x80\n";
         for (int i = 0; i < 20 * 50; ++i) // 20 lines of binary garbage
             malformed += i % 50 == 49 ? '\n' : char(QRandomGenerator::global()->bounded(256) | 1);
-        const QByteArray expected = "sB.aok\n" + QByteArray("err\n").repeated(34);
+        const QByteArray expected = "sB.aok\n" + QByteArray("err\n").repeated(35);
         QCOMPARE(c.ask("get\tB.a\nset\tB.b\ti1\r\n" + malformed + "ru", expected.size()), expected);
         const QByteArray tooLong(ScriptProtocol::MaxLineLength + 1, 'b');
         QCOMPARE(bad.ask("get\tB.first\n" + tooLong + "\nget\tB.never\n", 12),
