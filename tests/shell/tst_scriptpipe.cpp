@@ -207,6 +207,28 @@ private slots:
                                                 "run B.d QString "}));
     }
 
+    // A line ends in LF or CR LF and holds up to 64 KiB without its line end; its client is
+    // served on. (One byte more: badInputAnswersErrAndServingGoesOn.)
+    void lineEndAndLongestLine_data()
+    {
+        QTest::addColumn<QByteArray>("line"); // with its line end
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray set = "set\tB.x\ts";
+        const QByteArray longest =
+            set + QByteArray(ScriptProtocol::MaxLineLength - set.size(), 'a');
+        QTest::newRow("CR LF") << QByteArray("get\tB.x\r\n") << QByteArray("sB.x");
+        QTest::newRow("longest") << longest + '\n' << QByteArray("ok\n");
+        QTest::newRow("longest, CR LF") << longest + "\r\n" << QByteArray("ok\n");
+    }
+    void lineEndAndLongestLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        Client c(m_path);
+        QCOMPARE(c.ask(line + "get\tB.next\n", answer.size() + 7), answer + "sB.next");
+        QCOMPARE(m_handler->calls.size(), 2);
+    }
+
     void requestsWaitWhileHeld()
     {
         m_server->hold(true); // start-up
