@@ -48,6 +48,7 @@ struct Options
     long exitAfter = -1;
     long noEolAfter = -1;
     long overlongAfter = -1;
+    long garbleLine = -1;
     bool noAck = false;
     bool garbage = false;
     bool quiet = false;
@@ -61,7 +62,7 @@ void usage()
     std::fprintf(stderr,
                  "usage: boardsim [--baud N] [--quiet] [--spin] [--no-ack] [--garbage]\n"
                  "                [--silent-after N] [--exit-after N] [--no-eol-after N]\n"
-                 "                [--overlong-after N]\n"
+                 "                [--overlong-after N] [--garble-line N]\n"
                  "  --baud N           pace reading and writing like a wire of N baud\n"
                  "  --quiet            do not print the received lines\n"
                  "  --spin             poll and pace by busy waiting, so that the simulator's\n"
@@ -73,6 +74,7 @@ void usage()
                  "  --no-eol-after N   answer N lines, then answers without line end\n"
                  "  --overlong-after N answer N lines, then put a 6000-byte line before\n"
                  "                     every answer\n"
+                 "  --garble-line N    answer line N with its last character replaced by '?'\n"
                  "signals, for faults at a chosen moment:\n"
                  "  SIGUSR1            from the next line on, answer nothing at all\n"
                  "  SIGUSR2            from the next line on, answer no line (ENQ still ACK)\n");
@@ -100,6 +102,8 @@ bool parse(int argc, char** argv, Options* o)
             ok = number(&o->noEolAfter);
         else if (!std::strcmp(a, "--overlong-after"))
             ok = number(&o->overlongAfter);
+        else if (!std::strcmp(a, "--garble-line"))
+            ok = number(&o->garbleLine);
         else if (!std::strcmp(a, "--no-ack"))
             o->noAck = true;
         else if (!std::strcmp(a, "--garbage"))
@@ -282,6 +286,8 @@ int main(int argc, char** argv)
             line.clear();
             if (silent || mute)
                 continue;
+            if (lines == opt.garbleLine)
+                answer[answer.size() - 3] = '?'; // before its CR LF
             if (opt.noEolAfter >= 0 && lines > opt.noEolAfter)
                 answer = answer.trimmed();
             if (opt.overlongAfter >= 0 && lines > opt.overlongAfter)

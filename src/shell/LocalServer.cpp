@@ -484,7 +484,11 @@ bool LocalServer::serveNext(const ClientPtr& client)
     const qsizetype end = in.indexOf('\n', client->scan);
     if (end < 0)
         client->scan = in.size();
-    if ((end >= 0 ? end : in.size()) - client->pos > ScriptProtocol::MaxLineLength) {
+    // The CR of a CR LF line end is no part of the line.
+    qsizetype length = (end >= 0 ? end : in.size()) - client->pos;
+    if (length > 0 && in.at(client->pos + length - 1) == '\r')
+        --length;
+    if (length > ScriptProtocol::MaxLineLength) {
         // Refused, complete or not, and nothing more is read from that client.
         client->closing = true;
         emit signal_log(LogKind::PipeTraffic, tr("Pipe: request line too long, client dropped"));

@@ -52,6 +52,16 @@ template <typename Call> auto answered(int master, const QByteArray& answer, Cal
     return result;
 }
 
+// A pseudo-terminal whose master side the test reads and writes in the board's place.
+int openPty(QString* port)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return -1;
+    *port = QString::fromLocal8Bit(ptsname(master));
+    return master;
+}
+
 // What one line gets: its last answer, after "!" when the command failed.
 QByteArray ask(ControlBoard& link, const QByteArray& line, int timeoutMs = -1)
 {
@@ -245,14 +255,64 @@ private slots:
         QCOMPARE(link.send("get VER", nullptr, 3000), keepAliveMs > 0);
         QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(!disconnected.isEmpty() || disconnected.wait(1200), lost);
+        // The ACK that answers a keep-alive is no invalid byte.
         QCOMPARE(joined({link.isConnected(), link.send("get VER"),
-                         hasLog(log, -1000, "Disconnect due to errors")}),
-                 joined({!lost, !lost, lost}));
+                         hasLog(log, -1000, "Disconnect due to errors"),
+                         hasLog(log, -1000, "invalid bytes")}),
+                 joined({!lost, !lost, lost, false}));
         link.disconnectBoard(); // no second signal when already lost
         QCOMPARE(disconnected.count(), 1);
         // The same link works with a new board.
         BoardSim other;
         QVERIFY(link.connectBoard(other.path) && link.send("get VER"));
+    }
+
+    // Three unanswered keep-alive tries, no more, and the link is lost.
+    void keepAliveGivesUpAfterThreeTries()
+    {
+        QString port;
+        const int master = openPty(&port);
+        QVERIFY(master >= 0);
+        ControlBoard link;
+        link.setKeepAliveInterval(50);
+        QSignalSpy disconnected(&link, &ControlBoard::signal_disconnected);
+        QVERIFY(answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); }));
+        QByteArray sent;
+        const auto readSent = [&] {
+            char buffer[64];
+            pollfd pfd{master, POLLIN, 0};
+            while (::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN)) {
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                sent.append(buffer, n);
+            }
+            return !disconnected.isEmpty();
+        };
+        QVERIFY(QTest::qWaitFor(readSent, 3000));
+        readSent();
+        QCOMPARE(sent, QByteArray(3, 0x05));
+        ::close(master);
+    }
+
+    // A line of the longest length the receive buffer holds is an answer; one byte more and
+    // it is thrown away up to its line end, and logged.
+    void answerLineLimit()
+    {
+        QString port;
+        const int master = openPty(&port);
+        QVERIFY(master >= 0);
+        ControlBoard link;
+        link.setKeepAliveInterval(0);
+        QSignalSpy log(&link, &ControlBoard::signal_log);
+        QVERIFY(answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); }));
+        const QByteArray longest = "X=" + QByteArray(4997, 'x');
+        QCOMPARE(answered(master, longest + "\r\n", [&] { return ask(link, "get X"); }), longest);
+        QCOMPARE(answered(master, longest + "x\r\nX=1\r\n", [&] { return ask(link, "get X"); }),
+                 "X=1");
+        QTRY_VERIFY(hasLog(log, -1000, "Received line longer than 4999 bytes discarded"));
+        QVERIFY(!hasLog(log, -1000, "Receive buffer full"));
+        ::close(master);
     }
 
     // At a slow wire a long line is still going out long after it was handed to the
@@ -299,6 +359,21 @@ private slots:
         // The answer to the stream command may come first: it is part of the stream.
         QCOMPARE(captured.startsWith("ok\r\n") ? captured.mid(4) : captured, data);
         QCOMPARE(answered(master, "X=1\r\n", [&] { return ask(link, "get X"); }), "X=1");
+
+        // Two NAK in a row are data; the third, in a later read, ends the stream.
+        const auto capturedSince = [&capture, from = capture.count()] {
+            QByteArray bytes;
+            for (qsizetype i = from; i < capture.count(); ++i)
+                bytes += capture.at(i).at(0).toByteArray();
+            return bytes;
+        };
+        QVERIFY(answered(master, "ok\r\n", [&] { return link.startStream("set STREAM=1"); }));
+        QCOMPARE(::write(master, "\x15\x15", 2), 2);
+        QTRY_VERIFY(capturedSince().endsWith("\x15\x15"));
+        QTest::qWait(20);
+        QVERIFY(link.isStreaming() && stream.count() == 3);
+        QCOMPARE(::write(master, "\x15", 1), 1);
+        QTRY_COMPARE(stream.count(), 4);
         ::close(master);
     }
 

@@ -24,6 +24,8 @@ private slots:
         row("layout", "\r\n  CR6B \r\n\r\n{\r\n   0x10\r\n\r\n}\r\n\r\n", "16");
         row("open brace", "CR5A\n0x10\n}\n", "Line 2: \"{\" expected");
         row("close brace", "CR5A\n{\n1\nCR5B\n{\n2\n}\n", "Line 4: \"}\" missing");
+        row("last close brace", "CR5A\n{\n1\n}\nCR5B\n{\n2\n\n",
+            "Line 7: file ends before \"}\" of register CR5B");
         row("unknown register", "CR5A\n{\n1\n}\nCR11A\n{\n1\n}\n",
             "Line 5: unknown register name \"CR11A\"");
         row("not a number", "CR5A\n{\nabc\n}\n", "Line 3: \"abc\" is not a number");

@@ -192,10 +192,11 @@ private slots:
         QByteArray malformed = "set\tB.x\ti12a\nset\tB.x\ti99999999999999999999\nset\tB.x\tfnan\n"
                                "set\tB.x\tx0a1\nset\tB.x\t\nset\tB.x\t1\nrun\tset_timeout\t100\n\n"
                                "put\tB.x\ti1\nget B.x\nset\tB.x\nset\tB.x\ti1\ti2\nget\t\n"
+                               "get\tB.x\tB.y\n"
                                "\x01\xff\xfe\t\x80\n";
         for (int i = 0; i < 20 * 50; ++i) // 20 lines of binary garbage
             malformed += i % 50 == 49 ? '\n' : char(QRandomGenerator::global()->bounded(256) | 1);
-        const QByteArray expected = "sB.aok\n" + QByteArray("err\n").repeated(34);
+        const QByteArray expected = "sB.aok\n" + QByteArray("err\n").repeated(35);
         QCOMPARE(c.ask("get\tB.a\nset\tB.b\ti1\r\n" + malformed + "ru", expected.size()), expected);
         const QByteArray tooLong(ScriptProtocol::MaxLineLength + 1, 'b');
         QCOMPARE(bad.ask("get\tB.first\n" + tooLong + "\nget\tB.never\n", 12),
@@ -204,6 +205,28 @@ private slots:
         QCOMPARE(c.ask("n\tB.d\n", 2), QByteArray("i1")); // the line came in pieces
         QCOMPARE(m_handler->calls, (QStringList{"get B.a", "set B.b qlonglong 1", "get B.first",
                                                 "run B.d QString "}));
+    }
+
+    // A line ends in LF or CR LF and holds up to 64 KiB without its line end; its client is
+    // served on. (One byte more: badInputAnswersErrAndServingGoesOn.)
+    void lineEndAndLongestLine_data()
+    {
+        QTest::addColumn<QByteArray>("line"); // with its line end
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray set = "set\tB.x\ts";
+        const QByteArray longest =
+            set + QByteArray(ScriptProtocol::MaxLineLength - set.size(), 'a');
+        QTest::newRow("CR LF") << QByteArray("get\tB.x\r\n") << QByteArray("sB.x");
+        QTest::newRow("longest") << longest + '\n' << QByteArray("ok\n");
+        QTest::newRow("longest, CR LF") << longest + "\r\n" << QByteArray("ok\n");
+    }
+    void lineEndAndLongestLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        Client c(m_path);
+        QCOMPARE(c.ask(line + "get\tB.next\n", answer.size() + 7), answer + "sB.next");
+        QCOMPARE(m_handler->calls.size(), 2);
     }
 
     void requestsWaitWhileHeld()

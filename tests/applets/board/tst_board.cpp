@@ -107,13 +107,17 @@ private slots:
         QVERIFY(motor->isEnabled() && routineEnabled() == 1);
         QCOMPARE(rig->chainSizes(), (QList<int>{7, 12}));
 
-        // Fail-safe mode: the routine stops; enabling meanwhile leaves it alone.
+        // Fail-safe mode: the routine stops at once (the board hears of it through the active
+        // WatchDog); enabling meanwhile leaves it alone.
+        rig->activate(rig->watchDog.get());
         const auto setFsm = [this](unsigned on) {
             rig->forget();
             BoardParameters::FSM.setField(QStringLiteral("FSM"), on);
             return run("setFSM").toBool() ? rig->boardLines().value(0) : QString();
         };
         QCOMPARE(setFsm(1), QStringLiteral("set DIO22=1"));
+        QCOMPARE(rig->boardLines(), (QStringList{"set DIO22=1", "set WDen=0"}));
+        QCOMPARE(routineEnabled(), 0u);
         en->click();
         en->click();
         QCOMPARE(routineEnabled(), 0u);

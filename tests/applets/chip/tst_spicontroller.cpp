@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -310,6 +311,27 @@ private slots:
         spi->addToChain(5, 0x522 | 0xF800);
         QVERIFY(spi->sendChain());
         QCOMPARE(frames(), QList<quint16>{0x5522});
+    }
+
+    // After a malformed answer the chain still fetches the rest: none stays queued on the
+    // board (tools/boardsim) to be decoded by the next transfer.
+    void chainAnswerAfterABadOneIsStillFetched()
+    {
+        QProcess boardsim; // line 1 is "get VER", 2 the chain, 3 to 9 its answers
+        boardsim.start(QStringLiteral(RMX_BUILD_DIR "/tools/boardsim"),
+                       {"--quiet", "--garble-line", "6"});
+        QVERIFY(boardsim.waitForReadyRead(5000));
+        ControlBoard serial;
+        serial.setKeepAliveInterval(0);
+        QVERIFY(serial.connectBoard(QString::fromLocal8Bit(boardsim.readLine()).trimmed()));
+        AppletInstances::controlBoard = &serial;
+        // The answers carry the registers 0, 0, 1, 3, 4, 5, 7 (SOA of the frame before).
+        QVERIFY(write("CR0[SOA_MODE]", 1));
+        QCOMPARE(joined({run("ReadAll"), field("ADDR[]"), run("ReadAll"), field("ADDR[]")}),
+                 "false 7 true 7");
+        AppletInstances::controlBoard = &board;
+        boardsim.kill();
+        boardsim.waitForFinished(3000);
     }
 
     void rawTransferAndClock()
