@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -70,6 +71,73 @@ private:
         m_app->setStyleSheet(m_sheet);
         seen.prepend(m_app->init() ? QStringLiteral("started") : QStringLiteral("ended"));
         return seen;
+    }
+
+    // Opens the simulated board from the tool bar, as a user does.
+    void connectAsUser()
+    {
+        MainWindow* window = m_app->mainWindow();
+        window->portSelector()->setCurrentText(QStringLiteral("mockup"));
+        window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
+    }
+
+    // Leaves open only the windows a first connection opens, Basic, Board and Application,
+    // in that stacking order, whatever a later connection restored. A case that opens
+    // more closes them again, so that the next connection does not restore them.
+    void openFirstWindowsOnly()
+    {
+        for (QMdiSubWindow* sub : openWindows())
+            sub->close();
+        for (Applet* applet :
+             {AppletInstances::basic, AppletInstances::board, AppletInstances::application})
+            applet->windowAction()->trigger();
+    }
+
+    // The open document-area windows, bottom first.
+    QList<QMdiSubWindow*> openWindows() const
+    {
+        QList<QMdiSubWindow*> open;
+        const auto all = m_app->mainWindow()->mdiArea()->subWindowList(QMdiArea::StackingOrder);
+        for (QMdiSubWindow* sub : all) {
+            if (sub->isVisible())
+                open << sub;
+        }
+        return open;
+    }
+
+    static QStringList sortedNames(const QList<QMdiSubWindow*>& windows)
+    {
+        QStringList names;
+        for (const QMdiSubWindow* sub : windows)
+            names << sub->widget()->objectName();
+        names.sort();
+        return names;
+    }
+
+    static QRect titleBar(const QMdiSubWindow* sub)
+    {
+        return QRect(sub->pos(), QSize(sub->width(), sub->widget()->y()));
+    }
+
+    // "A covers B" for the first title bar a window above covers; empty when none is.
+    static QString coveredTitleBar(const QList<QMdiSubWindow*>& bottomFirst)
+    {
+        for (int i = 0; i < bottomFirst.size(); ++i) {
+            for (int j = i + 1; j < bottomFirst.size(); ++j) {
+                if (bottomFirst[j]->geometry().intersects(titleBar(bottomFirst[i])))
+                    return bottomFirst[j]->windowTitle() + " covers " +
+                           bottomFirst[i]->windowTitle();
+            }
+        }
+        return QString();
+    }
+
+    // Moves the open windows to one place, over each other's title bars, as a user may
+    // leave them.
+    void pile()
+    {
+        for (QMdiSubWindow* sub : openWindows())
+            sub->move(40, 40);
     }
 
 private slots:
@@ -125,30 +193,17 @@ private slots:
     {
         MainWindow* window = m_app->mainWindow();
         QList<QMdiSubWindow*> open; // bottom first
-        const auto openAsUser = [window, &open] {
-            window->portSelector()->setCurrentText(QStringLiteral("mockup"));
-            window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
-            QStringList names;
-            open.clear();
-            for (QMdiSubWindow* sub : window->mdiArea()->subWindowList(QMdiArea::StackingOrder)) {
-                if (sub->isVisible())
-                    open << sub;
-            }
-            for (QMdiSubWindow* sub : open)
-                names << sub->widget()->objectName();
-            names.sort();
-            return names;
+        const auto openAsUser = [this, &open] {
+            connectAsUser();
+            open = openWindows();
+            return sortedNames(open);
         };
         QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board"}));
-        for (int i = 0; i < open.size(); ++i) {
-            const QRect titleBar(open[i]->pos(), QSize(open[i]->width(), open[i]->widget()->y()));
-            QVERIFY2(window->mdiArea()->viewport()->rect().contains(titleBar),
-                     qPrintable(open[i]->windowTitle()));
-            for (int j = i + 1; j < open.size(); ++j) {
-                QVERIFY2(!open[j]->geometry().intersects(titleBar),
-                         qPrintable(open[j]->windowTitle() + " covers " + open[i]->windowTitle()));
-            }
+        for (const QMdiSubWindow* sub : std::as_const(open)) {
+            QVERIFY2(window->mdiArea()->viewport()->rect().contains(titleBar(sub)),
+                     qPrintable(sub->windowTitle()));
         }
+        QVERIFY2(coveredTitleBar(open).isEmpty(), qPrintable(coveredTitleBar(open)));
         QMdiSubWindow* moved = open.last();
         moved->move(200, 150);
         AppletInstances::spiController->showWindow();
@@ -156,6 +211,41 @@ private slots:
         QVERIFY(!moved->isVisible());
         QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board", "SpiController"}));
         QCOMPARE(moved->pos(), QPoint(200, 150));
+    }
+
+    // Ctrl+<n> on a window open behind others brings it forward and makes it active; on
+    // the active window it hides it; pressed once more, it shows it where it was left.
+    // The window's menu entry does the same for a covered window.
+    void shortcutBringsACoveredWindowForward()
+    {
+        MainWindow* window = m_app->mainWindow();
+        MdiArea* area = window->mdiArea();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this] { openFirstWindowsOnly(); });
+        openFirstWindowsOnly();
+        pile();
+        QMdiSubWindow* covered = openWindows().first();
+        QAction* entry = qobject_cast<Applet*>(covered->widget())->windowAction();
+        const auto inFront = [this, area](QMdiSubWindow* sub) {
+            return sub->isVisible() && area->activeSubWindow() == sub &&
+                   openWindows().last() == sub;
+        };
+        QTest::keySequence(window, entry->shortcut());
+        QVERIFY2(inFront(covered), qPrintable(covered->windowTitle()));
+        QVERIFY(entry->isChecked());
+
+        covered->move(300, 120);
+        QTest::keySequence(window, entry->shortcut());
+        QVERIFY(!covered->isVisible() && !entry->isChecked());
+        QTest::keySequence(window, entry->shortcut());
+        QVERIFY(inFront(covered) && entry->isChecked());
+        QCOMPARE(covered->pos(), QPoint(300, 120));
+
+        QMdiSubWindow* next = openWindows().first();
+        qobject_cast<Applet*>(next->widget())->windowAction()->trigger();
+        QVERIFY2(inFront(next), qPrintable(next->windowTitle()));
     }
 
     // Errors show and are saved with the traffic hidden; every kind has its colour.
