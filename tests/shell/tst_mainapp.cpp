@@ -132,6 +132,27 @@ private:
         return QString();
     }
 
+    QAction* windowsMenuEntry(const QString& text) const
+    {
+        const auto actions = m_app->mainWindow()->windowsMenu()->actions();
+        for (QAction* action : actions) {
+            if (action->text() == text)
+                return action;
+        }
+        return nullptr;
+    }
+
+    // Opens the closed applet windows from their menu entries, then piles them all.
+    void openAllAndPile()
+    {
+        for (Applet* applet : m_app->applets()) {
+            auto* sub = qobject_cast<QMdiSubWindow*>(applet->container());
+            if (sub && !sub->isVisible())
+                applet->windowAction()->trigger();
+        }
+        pile();
+    }
+
     // Moves the open windows to one place, over each other's title bars, as a user may
     // leave them.
     void pile()
@@ -211,6 +232,87 @@ private slots:
         QVERIFY(!moved->isVisible());
         QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board", "SpiController"}));
         QCOMPARE(moved->pos(), QPoint(200, 150));
+    }
+
+    // Windows > Cascade on windows piled over each other, the three of a connection and
+    // then all seven: every title bar shows, the windows keep their stacking order and
+    // their sizes, and the active one stays active, on top.
+    void cascadeShowsEveryTitleBar()
+    {
+        MdiArea* area = m_app->mainWindow()->mdiArea();
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this] { openFirstWindowsOnly(); });
+        openFirstWindowsOnly();
+        pile();
+        for (int count : {3, 7}) {
+            const QList<QMdiSubWindow*> before = openWindows();
+            QCOMPARE(before.size(), count);
+            QList<QSize> sizes;
+            for (const QMdiSubWindow* sub : before)
+                sizes << sub->size();
+            QMdiSubWindow* active = area->activeSubWindow();
+            QVERIFY(active && active == before.last());
+            windowsMenuEntry(QStringLiteral("Cascade"))->trigger();
+            const QList<QMdiSubWindow*> after = openWindows();
+            QCOMPARE(after, before);
+            QCOMPARE(area->activeSubWindow(), active);
+            QVERIFY2(coveredTitleBar(after).isEmpty(), qPrintable(coveredTitleBar(after)));
+            for (int i = 0; i < after.size(); ++i) {
+                QCOMPARE(after[i]->size(), sizes[i]);
+                QCOMPARE(after[i]->pos(), after[i]->pos().y() * QPoint(1, 1)); // diagonal
+                QVERIFY(i == 0 || after[i]->y() > titleBar(after[i - 1]).bottom());
+            }
+            openAllAndPile();
+        }
+    }
+
+    // Windows > Tile, in a main window that holds the windows side by side: the three of
+    // a connection in one row, then all seven, each inside the view at its own size and
+    // none over another; in a main window too small, cascaded, every title bar showing.
+    void tileSetsWindowsSideBySide()
+    {
+        MainWindow* window = m_app->mainWindow();
+        const QSize oldSize = window->size();
+        window->resize(2400, 1400);
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this, window, oldSize] {
+            window->resize(oldSize);
+            openFirstWindowsOnly();
+        });
+        openFirstWindowsOnly();
+        QAction* tile = windowsMenuEntry(QStringLiteral("Tile"));
+        const auto tileSideBySide = [this, tile, window] {
+            pile();
+            QHash<QMdiSubWindow*, QSize> sizes;
+            for (QMdiSubWindow* sub : openWindows())
+                sizes[sub] = sub->size();
+            tile->trigger();
+            const QList<QMdiSubWindow*> open = openWindows();
+            for (int i = 0; i < open.size(); ++i) {
+                const QString name = open[i]->windowTitle();
+                if (!window->mdiArea()->viewport()->rect().contains(open[i]->geometry()))
+                    return name + " is not inside the view";
+                if (open[i]->size() != sizes[open[i]])
+                    return name + " was resized";
+                for (int j = i + 1; j < open.size(); ++j) {
+                    if (open[i]->geometry().intersects(open[j]->geometry()))
+                        return name + " overlaps " + open[j]->windowTitle();
+                }
+            }
+            return QString();
+        };
+        QCOMPARE(tileSideBySide(), QString());
+        for (const QMdiSubWindow* sub : openWindows())
+            QVERIFY2(sub->y() == 0, qPrintable(sub->windowTitle() + " not in the first row"));
+        openAllAndPile();
+        QCOMPARE(openWindows().size(), 7);
+        QCOMPARE(tileSideBySide(), QString());
+
+        window->resize(oldSize);
+        pile();
+        tile->trigger();
+        const QList<QMdiSubWindow*> open = openWindows();
+        QVERIFY2(coveredTitleBar(open).isEmpty(), qPrintable(coveredTitleBar(open)));
     }
 
     // Ctrl+<n> on a window open behind others brings it forward and makes it active; on
