@@ -11,6 +11,8 @@
 
 #include <QAction>
 #include <QLoggingCategory>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMetaObject>
 
 #include <cmath>
@@ -135,8 +137,10 @@ bool Applet::setup()
     m_windowAction->setCheckable(true);
     m_windowAction->setEnabled(false);
     connect(this, &QWidget::windowTitleChanged, m_windowAction, &QAction::setText);
+    // The entry is ticked while the window is open, so a press unticks an open window;
+    // one that stands behind another comes forward instead of going.
     connect(m_windowAction, &QAction::triggered, this, [this](bool checked) {
-        if (checked)
+        if (checked || !isWindowInFront())
             showWindow();
         else if (m_container)
             m_container->hide();
@@ -385,11 +389,21 @@ void Applet::setContainer(QWidget* container)
     m_container = container;
 }
 
+bool Applet::isWindowInFront() const
+{
+    const auto* sub = qobject_cast<QMdiSubWindow*>(m_container.data());
+    if (!sub || !sub->mdiArea())
+        return true;
+    return sub->isVisible() && sub->mdiArea()->activeSubWindow() == sub;
+}
+
 void Applet::showWindow()
 {
     QWidget* window = m_container ? m_container.data() : this;
     window->show();
     window->raise();
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(window); sub && sub->mdiArea())
+        sub->mdiArea()->setActiveSubWindow(sub);
     if (m_windowAction)
         m_windowAction->setChecked(true);
 }

@@ -71,6 +71,7 @@ public:
     QWidget* container() const { return m_container; }
     void setContainer(QWidget* container);
     QAction* windowAction() const { return m_windowAction; }
+    // Shows the window, in front of the others and active.
     void showWindow();
     // Size the MDI sub-window takes, following the fixed-size flags.
     void applySubWindowSize(QWidget* subWindow) const;
@@ -138,6 +139,8 @@ private:
     void connectControl(CustomControls::UniversalControl* control);
     void unbindControl(CustomControls::UniversalControl* control);
     void removeParameter(const QString& name);
+    // False for a document-area window that is not the open, active one.
+    bool isWindowInFront() const;
 
     QMap<QString, Parameter> m_parameters;
     QHash<CustomControls::UniversalControl*, Binding> m_bindings;

@@ -115,9 +115,9 @@ MainWindow::MainWindow(QWidget* parent)
     m_windowsMenu = menuBar()->addMenu(tr("&Windows"));
     m_windowsMenu->setObjectName(QStringLiteral("menuWindows"));
     QAction* cascade = m_windowsMenu->addAction(tr("Cascade"));
-    connect(cascade, &QAction::triggered, m_mdi, &QMdiArea::cascadeSubWindows);
+    connect(cascade, &QAction::triggered, m_mdi, &MdiArea::cascadeOpenWindows);
     QAction* tile = m_windowsMenu->addAction(tr("Tile"));
-    connect(tile, &QAction::triggered, m_mdi, &QMdiArea::tileSubWindows);
+    connect(tile, &QAction::triggered, m_mdi, &MdiArea::tileOpenWindows);
     m_windowsMenu->addSeparator();
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));

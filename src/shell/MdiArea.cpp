@@ -17,6 +17,14 @@ QRect titleBarAt(const QMdiSubWindow* sub, const QPoint& at)
     return QRect(at, QSize(sub->width(), sub->contentsMargins().top()));
 }
 
+// Where the `n`th window of a cascade stands: one title-bar step below and right of
+// the one before, so that each title bar shows above the windows after it.
+QPoint cascadePosition(const QMdiSubWindow* sub, int n)
+{
+    const int step = sub->contentsMargins().top() + 6;
+    return QPoint(n * step, n * step);
+}
+
 // The first cascade step where `sub`, on top, covers no title bar of the other open
 // windows; where every step covers one, the step that covers fewest.
 QPoint freeCascadePosition(const QMdiArea* area, const QMdiSubWindow* sub)
@@ -27,24 +35,46 @@ QPoint freeCascadePosition(const QMdiArea* area, const QMdiSubWindow* sub)
         if (other != sub && other->isVisible())
             titleBars << titleBarAt(other, other->pos());
     }
-    const int step = sub->contentsMargins().top() + 6;
     const QSize room = area->viewport()->size();
     QPoint best;
     int fewest = std::numeric_limits<int>::max();
-    for (QPoint at; at == QPoint() || titleBarAt(sub, at).bottom() < room.height();
-         at += QPoint(step, step)) {
-        const QRect placed(at, sub->size());
+    for (int n = 0; n == 0 || titleBarAt(sub, cascadePosition(sub, n)).bottom() < room.height();
+         ++n) {
+        const QRect placed(cascadePosition(sub, n), sub->size());
         const auto covered =
             std::count_if(titleBars.cbegin(), titleBars.cend(),
                           [&placed](const QRect& t) { return placed.intersects(t); });
         if (covered < fewest) {
             fewest = int(covered);
-            best = at;
+            best = placed.topLeft();
         }
         if (covered == 0)
             break;
     }
     return best;
+}
+
+// Places the windows in rows, left to right, at their own sizes, within `room`;
+// false, moving none, where they do not fit.
+bool placeInRows(const QList<QMdiSubWindow*>& windows, const QSize& room)
+{
+    QList<QPoint> places;
+    QPoint at;
+    int rowHeight = 0;
+    for (const QMdiSubWindow* sub : windows) {
+        if (at.x() > 0 && at.x() + sub->width() > room.width()) {
+            at = QPoint(0, at.y() + rowHeight);
+            rowHeight = 0;
+        }
+        if (at.x() + sub->width() > room.width() || at.y() + sub->height() > room.height())
+            return false;
+        places << at;
+        at.rx() += sub->width();
+        rowHeight = std::max(rowHeight, sub->height());
+    }
+    for (int i = 0; i < windows.size(); ++i)
+        windows[i]->move(places[i]);
+    return true;
 }
 
 // Keeps the applet's window action unchecked while its window is hidden, and places
@@ -99,6 +129,36 @@ QMdiSubWindow* MdiArea::addApplet(Applet* applet)
     applet->setContainer(sub);
     sub->hide();
     return sub;
+}
+
+QList<QMdiSubWindow*> MdiArea::openWindows(WindowOrder order) const
+{
+    QList<QMdiSubWindow*> open = subWindowList(order);
+    open.removeIf([](const QMdiSubWindow* sub) { return !sub->isVisible(); });
+    return open;
+}
+
+void MdiArea::cascadeOpenWindows()
+{
+    QList<QMdiSubWindow*> open = openWindows(StackingOrder);
+    QMdiSubWindow* active = activeSubWindow();
+    if (open.removeOne(active))
+        open << active;
+    for (int n = 0; n < open.size(); ++n) {
+        open[n]->move(cascadePosition(open[n], n));
+        open[n]->raise();
+    }
+}
+
+void MdiArea::tileOpenWindows()
+{
+    // Tallest first: each row then holds windows of like heights and leaves little gap.
+    QList<QMdiSubWindow*> open = openWindows(CreationOrder);
+    std::stable_sort(open.begin(), open.end(), [](const QMdiSubWindow* a, const QMdiSubWindow* b) {
+        return a->height() > b->height();
+    });
+    if (!placeInRows(open, maximumViewportSize()))
+        cascadeOpenWindows();
 }
 
 Applet* MdiArea::activeApplet() const

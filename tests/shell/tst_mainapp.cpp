@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -70,6 +71,94 @@ private:
         m_app->setStyleSheet(m_sheet);
         seen.prepend(m_app->init() ? QStringLiteral("started") : QStringLiteral("ended"));
         return seen;
+    }
+
+    // Opens the simulated board from the tool bar, as a user does.
+    void connectAsUser()
+    {
+        MainWindow* window = m_app->mainWindow();
+        window->portSelector()->setCurrentText(QStringLiteral("mockup"));
+        window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
+    }
+
+    // Leaves open only the windows a first connection opens, Basic, Board and Application,
+    // in that stacking order, whatever a later connection restored. A case that opens
+    // more closes them again, so that the next connection does not restore them.
+    void openFirstWindowsOnly()
+    {
+        for (QMdiSubWindow* sub : openWindows())
+            sub->close();
+        for (Applet* applet :
+             {AppletInstances::basic, AppletInstances::board, AppletInstances::application})
+            applet->windowAction()->trigger();
+    }
+
+    // The open document-area windows, bottom first.
+    QList<QMdiSubWindow*> openWindows() const
+    {
+        QList<QMdiSubWindow*> open;
+        const auto all = m_app->mainWindow()->mdiArea()->subWindowList(QMdiArea::StackingOrder);
+        for (QMdiSubWindow* sub : all) {
+            if (sub->isVisible())
+                open << sub;
+        }
+        return open;
+    }
+
+    static QStringList sortedNames(const QList<QMdiSubWindow*>& windows)
+    {
+        QStringList names;
+        for (const QMdiSubWindow* sub : windows)
+            names << sub->widget()->objectName();
+        names.sort();
+        return names;
+    }
+
+    static QRect titleBar(const QMdiSubWindow* sub)
+    {
+        return QRect(sub->pos(), QSize(sub->width(), sub->widget()->y()));
+    }
+
+    // "A covers B" for the first title bar a window above covers; empty when none is.
+    static QString coveredTitleBar(const QList<QMdiSubWindow*>& bottomFirst)
+    {
+        for (int i = 0; i < bottomFirst.size(); ++i) {
+            for (int j = i + 1; j < bottomFirst.size(); ++j) {
+                if (bottomFirst[j]->geometry().intersects(titleBar(bottomFirst[i])))
+                    return bottomFirst[j]->windowTitle() + " covers " +
+                           bottomFirst[i]->windowTitle();
+            }
+        }
+        return QString();
+    }
+
+    QAction* windowsMenuEntry(const QString& text) const
+    {
+        const auto actions = m_app->mainWindow()->windowsMenu()->actions();
+        for (QAction* action : actions) {
+            if (action->text() == text)
+                return action;
+        }
+        return nullptr;
+    }
+
+    // Opens the closed applet windows from their menu entries, then piles them all.
+    void openAllAndPile()
+    {
+        for (Applet* applet : m_app->applets()) {
+            auto* sub = qobject_cast<QMdiSubWindow*>(applet->container());
+            if (sub && !sub->isVisible())
+                applet->windowAction()->trigger();
+        }
+        pile();
+    }
+
+    // Moves the open windows to one place, over each other's title bars, as a user may
+    // leave them.
+    void pile()
+    {
+        for (QMdiSubWindow* sub : openWindows())
+            sub->move(40, 40);
     }
 
 private slots:
@@ -125,30 +214,17 @@ private slots:
     {
         MainWindow* window = m_app->mainWindow();
         QList<QMdiSubWindow*> open; // bottom first
-        const auto openAsUser = [window, &open] {
-            window->portSelector()->setCurrentText(QStringLiteral("mockup"));
-            window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
-            QStringList names;
-            open.clear();
-            for (QMdiSubWindow* sub : window->mdiArea()->subWindowList(QMdiArea::StackingOrder)) {
-                if (sub->isVisible())
-                    open << sub;
-            }
-            for (QMdiSubWindow* sub : open)
-                names << sub->widget()->objectName();
-            names.sort();
-            return names;
+        const auto openAsUser = [this, &open] {
+            connectAsUser();
+            open = openWindows();
+            return sortedNames(open);
         };
         QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board"}));
-        for (int i = 0; i < open.size(); ++i) {
-            const QRect titleBar(open[i]->pos(), QSize(open[i]->width(), open[i]->widget()->y()));
-            QVERIFY2(window->mdiArea()->viewport()->rect().contains(titleBar),
-                     qPrintable(open[i]->windowTitle()));
-            for (int j = i + 1; j < open.size(); ++j) {
-                QVERIFY2(!open[j]->geometry().intersects(titleBar),
-                         qPrintable(open[j]->windowTitle() + " covers " + open[i]->windowTitle()));
-            }
+        for (const QMdiSubWindow* sub : std::as_const(open)) {
+            QVERIFY2(window->mdiArea()->viewport()->rect().contains(titleBar(sub)),
+                     qPrintable(sub->windowTitle()));
         }
+        QVERIFY2(coveredTitleBar(open).isEmpty(), qPrintable(coveredTitleBar(open)));
         QMdiSubWindow* moved = open.last();
         moved->move(200, 150);
         AppletInstances::spiController->showWindow();
@@ -156,6 +232,122 @@ private slots:
         QVERIFY(!moved->isVisible());
         QCOMPARE(openAsUser(), (QStringList{"Application", "Basic", "Board", "SpiController"}));
         QCOMPARE(moved->pos(), QPoint(200, 150));
+    }
+
+    // Windows > Cascade on windows piled over each other, the three of a connection and
+    // then all seven: every title bar shows, the windows keep their stacking order and
+    // their sizes, and the active one stays active, on top.
+    void cascadeShowsEveryTitleBar()
+    {
+        MdiArea* area = m_app->mainWindow()->mdiArea();
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this] { openFirstWindowsOnly(); });
+        openFirstWindowsOnly();
+        pile();
+        for (int count : {3, 7}) {
+            const QList<QMdiSubWindow*> before = openWindows();
+            QCOMPARE(before.size(), count);
+            QList<QSize> sizes;
+            for (const QMdiSubWindow* sub : before)
+                sizes << sub->size();
+            QMdiSubWindow* active = area->activeSubWindow();
+            QVERIFY(active && active == before.last());
+            windowsMenuEntry(QStringLiteral("Cascade"))->trigger();
+            const QList<QMdiSubWindow*> after = openWindows();
+            QCOMPARE(after, before);
+            QCOMPARE(area->activeSubWindow(), active);
+            QVERIFY2(coveredTitleBar(after).isEmpty(), qPrintable(coveredTitleBar(after)));
+            for (int i = 0; i < after.size(); ++i) {
+                QCOMPARE(after[i]->size(), sizes[i]);
+                QCOMPARE(after[i]->pos(), after[i]->pos().y() * QPoint(1, 1)); // diagonal
+                QVERIFY(i == 0 || after[i]->y() > titleBar(after[i - 1]).bottom());
+            }
+            openAllAndPile();
+        }
+    }
+
+    // Windows > Tile, in a main window that holds the windows side by side: the three of
+    // a connection in one row, then all seven, each inside the view at its own size and
+    // none over another; in a main window too small, cascaded, every title bar showing.
+    void tileSetsWindowsSideBySide()
+    {
+        MainWindow* window = m_app->mainWindow();
+        const QSize oldSize = window->size();
+        window->resize(2400, 1400);
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this, window, oldSize] {
+            window->resize(oldSize);
+            openFirstWindowsOnly();
+        });
+        openFirstWindowsOnly();
+        QAction* tile = windowsMenuEntry(QStringLiteral("Tile"));
+        const auto tileSideBySide = [this, tile, window] {
+            pile();
+            QHash<QMdiSubWindow*, QSize> sizes;
+            for (QMdiSubWindow* sub : openWindows())
+                sizes[sub] = sub->size();
+            tile->trigger();
+            const QList<QMdiSubWindow*> open = openWindows();
+            for (int i = 0; i < open.size(); ++i) {
+                const QString name = open[i]->windowTitle();
+                if (!window->mdiArea()->viewport()->rect().contains(open[i]->geometry()))
+                    return name + " is not inside the view";
+                if (open[i]->size() != sizes[open[i]])
+                    return name + " was resized";
+                for (int j = i + 1; j < open.size(); ++j) {
+                    if (open[i]->geometry().intersects(open[j]->geometry()))
+                        return name + " overlaps " + open[j]->windowTitle();
+                }
+            }
+            return QString();
+        };
+        QCOMPARE(tileSideBySide(), QString());
+        for (const QMdiSubWindow* sub : openWindows())
+            QVERIFY2(sub->y() == 0, qPrintable(sub->windowTitle() + " not in the first row"));
+        openAllAndPile();
+        QCOMPARE(openWindows().size(), 7);
+        QCOMPARE(tileSideBySide(), QString());
+
+        window->resize(oldSize);
+        pile();
+        tile->trigger();
+        const QList<QMdiSubWindow*> open = openWindows();
+        QVERIFY2(coveredTitleBar(open).isEmpty(), qPrintable(coveredTitleBar(open)));
+    }
+
+    // Ctrl+<n> on a window open behind others brings it forward and makes it active; on
+    // the active window it hides it; pressed once more, it shows it where it was left.
+    // The window's menu entry does the same for a covered window.
+    void shortcutBringsACoveredWindowForward()
+    {
+        MainWindow* window = m_app->mainWindow();
+        MdiArea* area = window->mdiArea();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this] { openFirstWindowsOnly(); });
+        openFirstWindowsOnly();
+        pile();
+        QMdiSubWindow* covered = openWindows().first();
+        QAction* entry = qobject_cast<Applet*>(covered->widget())->windowAction();
+        const auto inFront = [this, area](QMdiSubWindow* sub) {
+            return sub->isVisible() && area->activeSubWindow() == sub &&
+                   openWindows().last() == sub;
+        };
+        QTest::keySequence(window, entry->shortcut());
+        QVERIFY2(inFront(covered), qPrintable(covered->windowTitle()));
+        QVERIFY(entry->isChecked());
+
+        covered->move(300, 120);
+        QTest::keySequence(window, entry->shortcut());
+        QVERIFY(!covered->isVisible() && !entry->isChecked());
+        QTest::keySequence(window, entry->shortcut());
+        QVERIFY(inFront(covered) && entry->isChecked());
+        QCOMPARE(covered->pos(), QPoint(300, 120));
+
+        QMdiSubWindow* next = openWindows().first();
+        qobject_cast<Applet*>(next->widget())->windowAction()->trigger();
+        QVERIFY2(inFront(next), qPrintable(next->windowTitle()));
     }
 
     // Errors show and are saved with the traffic hidden; every kind has its colour.
