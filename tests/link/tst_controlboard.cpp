@@ -52,13 +52,18 @@ template <typename Call> auto answered(int master, const QByteArray& answer, Cal
     return result;
 }
 
-// A pseudo-terminal whose master side the test reads and writes in the board's place.
-int openPty(QString* port)
+// Connects the link to a pseudo-terminal whose master side the test reads and writes in
+// the board's place; that side, or -1.
+int connectToPty(ControlBoard& link)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
         return -1;
-    *port = QString::fromLocal8Bit(ptsname(master));
+    const QString port = QString::fromLocal8Bit(ptsname(master));
+    if (!answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); })) {
+        ::close(master);
+        return -1;
+    }
     return master;
 }
 
@@ -270,13 +275,11 @@ private slots:
     // Three unanswered keep-alive tries, no more, and the link is lost.
     void keepAliveGivesUpAfterThreeTries()
     {
-        QString port;
-        const int master = openPty(&port);
-        QVERIFY(master >= 0);
         ControlBoard link;
         link.setKeepAliveInterval(50);
         QSignalSpy disconnected(&link, &ControlBoard::signal_disconnected);
-        QVERIFY(answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); }));
+        const int master = connectToPty(link);
+        QVERIFY(master >= 0);
         QByteArray sent;
         const auto readSent = [&] {
             char buffer[64];
@@ -299,13 +302,11 @@ private slots:
     // it is thrown away up to its line end, and logged.
     void answerLineLimit()
     {
-        QString port;
-        const int master = openPty(&port);
-        QVERIFY(master >= 0);
         ControlBoard link;
         link.setKeepAliveInterval(0);
         QSignalSpy log(&link, &ControlBoard::signal_log);
-        QVERIFY(answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); }));
+        const int master = connectToPty(link);
+        QVERIFY(master >= 0);
         const QByteArray longest = "X=" + QByteArray(4997, 'x');
         QCOMPARE(answered(master, longest + "\r\n", [&] { return ask(link, "get X"); }), longest);
         QCOMPARE(answered(master, longest + "x\r\nX=1\r\n", [&] { return ask(link, "get X"); }),
@@ -337,12 +338,10 @@ private slots:
 
     void streamGoesToCaptureUntilThreeNak()
     {
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
         ControlBoard link;
         link.setKeepAliveInterval(0);
-        const QString port = QString::fromLocal8Bit(ptsname(master));
-        QVERIFY(answered(master, "VER=pty\r\n", [&] { return link.connectBoard(port); }));
+        const int master = connectToPty(link);
+        QVERIFY(master >= 0);
         QSignalSpy stream(&link, &ControlBoard::signal_stream);
         QSignalSpy capture(&link, &ControlBoard::signal_captureData);
         // "ok": the stream command's answer.
