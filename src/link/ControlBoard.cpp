@@ -321,12 +321,14 @@ void ControlBoard::collectOwedAnswers()
     const auto deadline = LinkChannel::Clock::now() + std::chrono::milliseconds(m_timeoutMs);
     while (m_owedAnswers > 0) {
         quint64 seen = channel.lineCount();
-        if (channel.rx.readLine(nullptr))
+        if (channel.rx.readLine(nullptr)) {
             --m_owedAnswers;
-        else if (!channel.waitLine(&seen, deadline) && !transactionsInterrupted())
-            m_owedAnswers = 0;
-        if (transactionsInterrupted())
-            return; // still owed: collected once transactions are allowed again
+        } else if (!channel.waitLine(&seen, deadline)) {
+            // Interrupted, they stay owed: collected once transactions are allowed again.
+            if (!transactionsInterrupted())
+                m_owedAnswers = 0;
+            return;
+        }
     }
 }
 

@@ -498,10 +498,8 @@ bool LocalServer::serveNext(const ClientPtr& client)
     }
     if (end < 0)
         return false;
-    QByteArray line = in.mid(client->pos, end - client->pos);
+    const QByteArray line = in.mid(client->pos, length);
     client->pos = client->scan = end + 1;
-    if (line.endsWith('\r'))
-        line.chop(1);
 
     ++m_depth;
     emit signal_log(LogKind::PipeTraffic, QStringLiteral("<< ") + logText(line));
