@@ -1,6 +1,8 @@
 // The simulated board served on a pseudo-terminal, so the real serial code can talk
 // to it. Prints the device path as its first line, then "RX <line>" for every
-// command line received. Switches pace it like a real wire or make it misbehave.
+// command line received. Switches pace it like a real wire or make it misbehave;
+// commands on its standard input and two signals change its behaviour at a chosen
+// moment, and it reports each change, so a test can tell that the fault is in place.
 
 #include "SimulatedBoard.h"
 
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -77,7 +80,12 @@ void usage()
                  "  --garble-line N    answer line N with its last character replaced by '?'\n"
                  "signals, for faults at a chosen moment:\n"
                  "  SIGUSR1            from the next line on, answer nothing at all\n"
-                 "  SIGUSR2            from the next line on, answer no line (ENQ still ACK)\n");
+                 "  SIGUSR2            from the next line on, answer no line (ENQ still ACK)\n"
+                 "  (it prints SILENT or MUTE when the first line goes unanswered so)\n"
+                 "commands on standard input, for lines received after them (each\n"
+                 "acknowledged with \"OK <command>\"):\n"
+                 "  delay MS           answer every line MS ms late (ENQ still at once)\n"
+                 "  delay-reads MS     answer \"get SPI0CS0DATA\" MS ms late\n");
 }
 
 bool parse(int argc, char** argv, Options* o)
@@ -169,6 +177,71 @@ bool writeAll(int fd, const QByteArray& data)
     return left == 0;
 }
 
+// Answers held back by the delay commands, in the order of their lines: a board
+// answers its lines one after the other, so a late answer also holds the later ones.
+struct LateAnswers
+{
+    std::deque<std::pair<qint64, QByteArray>> queue; // due time, bytes
+
+    void add(qint64 due, const QByteArray& answer)
+    {
+        if (!queue.empty())
+            due = std::max(due, queue.back().first);
+        queue.emplace_back(due, answer);
+    }
+    // Milliseconds until the next one is due, -1 when none waits.
+    int msToNext() const
+    {
+        if (queue.empty())
+            return -1;
+        return int(std::max<qint64>(0, (queue.front().first - nowNs() + 999999) / 1000000));
+    }
+    QByteArray takeDue()
+    {
+        QByteArray due;
+        while (!queue.empty() && queue.front().first <= nowNs()) {
+            due += queue.front().second;
+            queue.pop_front();
+        }
+        return due;
+    }
+};
+
+struct Delays
+{
+    long everyLineMs = 0;
+    long readsMs = 0;
+
+    long forLine(const QByteArray& line) const
+    {
+        const long read = line.startsWith("get SPI0CS0DATA") ? readsMs : 0;
+        return std::max(everyLineMs, read);
+    }
+};
+
+// One command of standard input ("delay 300"); false when it is not one.
+bool applyCommand(const QByteArray& text, Delays* delays)
+{
+    const QList<QByteArray> words = text.simplified().split(' ');
+    bool ok = words.size() == 2;
+    const long ms = ok ? words.at(1).toLong(&ok) : 0;
+    if (!ok || ms < 0)
+        return false;
+    if (words.at(0) == "delay")
+        delays->everyLineMs = ms;
+    else if (words.at(0) == "delay-reads")
+        delays->readsMs = ms;
+    else
+        return false;
+    return true;
+}
+
+void report(const char* what, const QByteArray& text = QByteArray())
+{
+    std::printf("%s%s%s\n", what, text.isEmpty() ? "" : " ", text.constData());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -218,22 +291,42 @@ int main(int argc, char** argv)
         rxWire.byteNs = txWire.byteNs = 10 * 1000000000LL / opt.baud;
 
     SimulatedBoard board;
+    LateAnswers late;
+    Delays delays;
     QByteArray line;
+    QByteArray command; // of standard input
+    bool commandsOpen = true;
     long lines = 0;
     int canRun = 0;
     bool silent = false;
     bool mute = false;
     char buffer[4096];
     while (!g_stop) {
-        pollfd pfd{master, POLLIN, 0};
-        const int r = poll(&pfd, 1, opt.spin ? 0 : -1);
-        if (r == 0)
-            continue;
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
+        pollfd pfd[2] = {{master, POLLIN, 0}, {commandsOpen ? 0 : -1, POLLIN, 0}};
+        const int r = poll(pfd, 2, opt.spin ? 0 : late.msToNext());
+        if (r < 0 && errno != EINTR)
             break;
+        const QByteArray due = late.takeDue();
+        if (!due.isEmpty() && !writeAll(master, due))
+            break;
+        if (r <= 0)
+            continue;
+        if (pfd[1].revents) {
+            const ssize_t n = ::read(0, buffer, sizeof buffer);
+            if (n <= 0) {
+                commandsOpen = false;
+            } else {
+                command.append(buffer, n);
+                for (qsizetype end; (end = command.indexOf('\n')) >= 0;
+                     command.remove(0, end + 1)) {
+                    const QByteArray text = command.left(end).trimmed();
+                    if (!text.isEmpty())
+                        report(applyCommand(text, &delays) ? "OK" : "UNKNOWN", text);
+                }
+            }
         }
+        if (!pfd[0].revents)
+            continue;
         const ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n <= 0) {
             if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EIO)
@@ -251,10 +344,8 @@ int main(int argc, char** argv)
             if (canRun == 6) {
                 board.reset();
                 line.clear();
-                if (!opt.quiet) {
-                    std::printf("RESET\n");
-                    std::fflush(stdout);
-                }
+                if (!opt.quiet)
+                    report("RESET");
                 continue;
             }
             if (c == 0x05) {
@@ -270,19 +361,23 @@ int main(int argc, char** argv)
             if (line.isEmpty())
                 continue;
             ++lines;
-            if (!opt.quiet) {
-                std::printf("RX %s\n", line.constData());
-                std::fflush(stdout);
-            }
+            if (!opt.quiet)
+                report("RX", line);
             if (opt.exitAfter >= 0 && lines > opt.exitAfter) {
                 ::close(slave);
                 ::close(master);
                 return 0;
             }
-            if ((opt.silentAfter >= 0 && lines > opt.silentAfter) || g_silentNext)
+            if (!silent && ((opt.silentAfter >= 0 && lines > opt.silentAfter) || g_silentNext)) {
                 silent = true;
-            mute = mute || g_muteNext;
+                report("SILENT");
+            }
+            if (!mute && !silent && g_muteNext) {
+                mute = true;
+                report("MUTE");
+            }
             QByteArray answer = board.handleLine(line);
+            const long delayMs = delays.forLine(line);
             line.clear();
             if (silent || mute)
                 continue;
@@ -294,7 +389,10 @@ int main(int argc, char** argv)
                 answer.prepend(QByteArray(6000, 'x') + "\r\n");
             if (opt.garbage)
                 answer.prepend(QByteArray("\x01\x02\xfe\x80\x7f\x00", 6));
-            out.append(answer);
+            if (delayMs > 0 || !late.queue.empty())
+                late.add(nowNs() + delayMs * 1000000, answer);
+            else
+                out.append(answer);
         }
         if (!out.isEmpty()) {
             if (txWire.byteNs)

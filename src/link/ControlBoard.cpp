@@ -219,17 +219,45 @@ SimulatedBoard* ControlBoard::simulatedBoard() const
 
 void ControlBoard::interruptTransactions() noexcept
 {
-    LinkChannel::interrupted.store(true);
+    int open = LinkChannel::Open;
+    LinkChannel::traffic.compare_exchange_strong(open, LinkChannel::Interrupted);
 }
 
 void ControlBoard::allowTransactions() noexcept
 {
-    LinkChannel::interrupted.store(false);
+    LinkChannel::traffic.store(LinkChannel::Open);
+}
+
+void ControlBoard::allowFinalTransactions() noexcept
+{
+    LinkChannel::traffic.store(LinkChannel::Final);
 }
 
 bool ControlBoard::transactionsInterrupted() noexcept
 {
-    return LinkChannel::interrupted.load();
+    return LinkChannel::isInterrupted();
+}
+
+void ControlBoard::setQuitDeadline(int ms)
+{
+    m_quitDeadline = ms < 0 ? LinkChannel::Clock::time_point::max()
+                            : LinkChannel::Clock::now() + std::chrono::milliseconds(ms);
+}
+
+bool ControlBoard::pastQuitDeadline() const
+{
+    return LinkChannel::Clock::now() >= m_quitDeadline;
+}
+
+LinkChannel::Clock::time_point ControlBoard::waitDeadline(int ms) const
+{
+    return std::min(LinkChannel::Clock::now() + std::chrono::milliseconds(ms), m_quitDeadline);
+}
+
+void ControlBoard::notSentInTime(const QByteArray& data)
+{
+    log(LogKind::LinkError,
+        QStringLiteral("Quitting: out of time, not sent: %1").arg(printable(data)));
 }
 
 bool ControlBoard::send(const QByteArray& line, QByteArray* answer, int timeoutMs)
@@ -244,6 +272,10 @@ bool ControlBoard::send(const QByteArray& line, QByteArray* answer, int timeoutM
     const QList<QByteArray> lines = commandLines(data);
     if (lines.isEmpty())
         return false;
+    if (pastQuitDeadline()) {
+        notSentInTime(data);
+        return false;
+    }
     if (m_mode == Mode::Serial)
         return sendSerial(data, lines, answer, timeoutMs);
     return sendLocal(lines, answer, timeoutMs);
@@ -253,8 +285,11 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
                               QByteArray* answer, int timeoutMs)
 {
     LinkChannel& channel = *m_channel;
-    using Clock = LinkChannel::Clock;
-    collectOwedAnswers();
+    if (!collectOwedAnswers()) {
+        if (!transactionsInterrupted())
+            notSentInTime(data);
+        return false;
+    }
     // Anything still unread belongs to an earlier transaction.
     channel.rx.clear();
     channel.dropPartialLine.store(true);
@@ -266,6 +301,7 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
                 .arg(printable(data.left(60))));
         return false;
     }
+    m_linesSent += quint64(lines.size());
     m_worker->wake();
     emit signal_tx();
     if (m_commLogging) {
@@ -278,15 +314,14 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
         return true;
     }
 
-    const auto wait = std::chrono::milliseconds(timeoutMs);
-    auto deadline = Clock::now() + wait;
+    auto deadline = waitDeadline(timeoutMs);
     bool ok = true;
     QByteArray received;
     for (int answered = 0; answered < expected;) {
         quint64 seen = channel.lineCount();
         if (channel.rx.readLine(&received)) {
             ++answered;
-            deadline = Clock::now() + wait;
+            deadline = waitDeadline(timeoutMs);
             if (answer)
                 *answer = received;
             ok = takeAnswer(data, received) && ok;
@@ -302,6 +337,9 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
         else if (channel.isLost())
             sendFailed(QStringLiteral("Link lost while waiting for the answer to: %1")
                            .arg(printable(data)));
+        else if (pastQuitDeadline())
+            log(LogKind::LinkError,
+                QStringLiteral("Quitting: out of time, no answer to: %1").arg(printable(data)));
         else
             sendFailed(QStringLiteral("No answer within %1 ms to: %2")
                            .arg(timeoutMs)
@@ -313,23 +351,25 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
 
 // Lines sent without waiting, or given up at a time-out, are still owed an answer;
 // take those first, or they would be mistaken for the next transaction's answers.
-void ControlBoard::collectOwedAnswers()
+bool ControlBoard::collectOwedAnswers()
 {
     if (m_mode != Mode::Serial || m_owedAnswers <= 0)
-        return;
+        return true;
     LinkChannel& channel = *m_channel;
-    const auto deadline = LinkChannel::Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    const auto deadline = waitDeadline(m_timeoutMs);
     while (m_owedAnswers > 0) {
         quint64 seen = channel.lineCount();
         if (channel.rx.readLine(nullptr)) {
             --m_owedAnswers;
         } else if (!channel.waitLine(&seen, deadline)) {
-            // Interrupted, they stay owed: collected once transactions are allowed again.
-            if (!transactionsInterrupted())
-                m_owedAnswers = 0;
-            return;
+            // Cut short by a quit, they stay owed: the shutdown's lines collect them.
+            if (transactionsInterrupted() || pastQuitDeadline())
+                return false;
+            m_owedAnswers = 0; // the board never answered them
+            return true;
         }
     }
+    return true;
 }
 
 bool ControlBoard::sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs)
@@ -341,6 +381,7 @@ bool ControlBoard::sendLocal(const QList<QByteArray>& lines, QByteArray* answer,
             logLine(LogKind::Transmitted, line);
         QByteArray received;
         if (m_mode == Mode::Mockup) {
+            ++m_linesSent;
             received = m_simulated->handleLine(line);
         } else if (!runScript(line, timeoutMs > 0 ? timeoutMs : m_timeoutMs, &received)) {
             return false;
@@ -365,13 +406,21 @@ bool ControlBoard::runScript(const QByteArray& line, int timeoutMs, QByteArray* 
                        .arg(m_interpreter, process.errorString()));
         return false;
     }
-    if (!waitForScript(&process, timeoutMs)) {
+    ++m_linesSent;
+    if (!waitForScript(&process, waitDeadline(timeoutMs))) {
         process.kill();
         process.waitForFinished(1000);
-        sendFailed(QStringLiteral("Script %1 gave no answer within %2 ms to: %3")
-                       .arg(m_script)
-                       .arg(timeoutMs)
-                       .arg(printable(line)));
+        if (transactionsInterrupted())
+            sendFailed(QStringLiteral("Quitting: no longer waiting for the answer to: %1")
+                           .arg(printable(line)));
+        else if (pastQuitDeadline())
+            log(LogKind::LinkError,
+                QStringLiteral("Quitting: out of time, no answer to: %1").arg(printable(line)));
+        else
+            sendFailed(QStringLiteral("Script %1 gave no answer within %2 ms to: %3")
+                           .arg(m_script)
+                           .arg(timeoutMs)
+                           .arg(printable(line)));
         return false;
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
@@ -385,10 +434,9 @@ bool ControlBoard::runScript(const QByteArray& line, int timeoutMs, QByteArray* 
 }
 
 // A script that hangs must not hold a quit up for its whole time-out.
-bool ControlBoard::waitForScript(QProcess* process, int timeoutMs)
+bool ControlBoard::waitForScript(QProcess* process, LinkChannel::Clock::time_point deadline)
 {
     using Clock = LinkChannel::Clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const qint64 slice = LinkChannel::InterruptCheck.count();
     while (!transactionsInterrupted()) {
         const auto left =
@@ -422,8 +470,12 @@ bool ControlBoard::set(const QString& name, const QString& value, QByteArray* an
 bool ControlBoard::get(const QString& name, QByteArray* value)
 {
     QByteArray answer;
-    if (!send(QStringLiteral("get %1").arg(name).toUtf8(), &answer))
-        return false;
+    return send(QStringLiteral("get %1").arg(name).toUtf8(), &answer) &&
+           pickValue(answer, name, value);
+}
+
+bool ControlBoard::pickValue(QByteArray answer, const QString& name, QByteArray* value)
+{
     answer.replace('\n', QByteArray()).replace('\r', QByteArray());
     const QByteArray key = name.toUtf8();
     const QList<QByteArray> items = answer.split(' ');

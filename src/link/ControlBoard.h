@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 
 class LinkChannel;
@@ -54,12 +55,25 @@ public:
     // signal handler can end a wait whatever its time-out.
     static void interruptTransactions() noexcept;
     static void allowTransactions() noexcept;
+    // The quit's last sequence: transactions are allowed again, and from now on
+    // interruptTransactions() changes nothing, so a second signal cannot cut it short.
+    static void allowFinalTransactions() noexcept;
     static bool transactionsInterrupted() noexcept;
+    // Quitting: every transaction ends within `ms` from now, whatever its time-out, and
+    // later lines are not sent; what was not sent or not answered in time is logged as
+    // an error. Negative: no limit.
+    void setQuitDeadline(int ms);
 
     // "set %1=%2\n"
     bool set(const QString& name, const QString& value, QByteArray* answer = nullptr);
     // "get %1"; *value written only when the picked value is not empty.
     bool get(const QString& name, QByteArray* value);
+    // The value of `name` in an answer line ("K1=V1 K2=V2"); false when it is not there,
+    // *value written only when the value is not empty.
+    static bool pickValue(QByteArray answer, const QString& name, QByteArray* value);
+    // Lines handed to the board so far: tells a caller whether a send() that failed
+    // reached the board (which then still carries it out) or was refused.
+    quint64 linesSent() const { return m_linesSent; }
 
     void setBaudRate(int baud);
     int baudRate() const;
@@ -104,10 +118,16 @@ private:
 
     bool sendSerial(const QByteArray& data, const QList<QByteArray>& lines, QByteArray* answer,
                     int timeoutMs);
-    void collectOwedAnswers();
+    // False when they are still owed (a quit interrupted, or no time left): then nothing
+    // may be sent.
+    bool collectOwedAnswers();
+    bool pastQuitDeadline() const;
+    // The deadline of a wait of `ms` from now, cut to the quit's deadline.
+    std::chrono::steady_clock::time_point waitDeadline(int ms) const;
+    void notSentInTime(const QByteArray& data);
     bool sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs);
     bool runScript(const QByteArray& line, int timeoutMs, QByteArray* answer);
-    static bool waitForScript(QProcess* process, int timeoutMs);
+    static bool waitForScript(QProcess* process, std::chrono::steady_clock::time_point deadline);
     // Logs, signals and checks one answer line; false when it holds "err".
     bool takeAnswer(const QByteArray& sent, const QByteArray& line);
     void logLine(int type, const QByteArray& line);
@@ -127,6 +147,9 @@ private:
     bool m_streaming = false;
     quint64 m_generation = 0;
     int m_owedAnswers = 0;
+    quint64 m_linesSent = 0;
+    std::chrono::steady_clock::time_point m_quitDeadline =
+        std::chrono::steady_clock::time_point::max();
     QString m_port;
     QString m_boardId;
     QString m_firmware;

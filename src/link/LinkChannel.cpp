@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-std::atomic<bool> LinkChannel::interrupted{false};
+static_assert(std::atomic<int>::is_always_lock_free, "changed from a signal handler");
+std::atomic<int> LinkChannel::traffic{LinkChannel::Open};
 
 void LinkChannel::reportOpen(bool ok, const QString& error)
 {
@@ -64,7 +64,7 @@ bool LinkChannel::waitLine(quint64* seen, Clock::time_point deadline)
     const auto ended = [&] {
         return m_lines != *seen || m_lost;
     };
-    while (!interrupted.load() &&
+    while (!isInterrupted() &&
            !m_cond.wait_until(lock, std::min(deadline, Clock::now() + InterruptCheck), ended)) {
         if (Clock::now() >= deadline)
             break;

@@ -47,10 +47,14 @@ public:
     // updated.
     bool waitLine(quint64* seen, Clock::time_point deadline);
 
-    // Process-wide: while set, every wait for a line ends at once. Set from a signal
-    // handler too, which may only store a lock-free atomic; so waitLine looks at it
-    // every InterruptCheck instead of being woken.
-    static std::atomic<bool> interrupted;
+    // Process-wide state of the traffic. Open; Interrupted by a quit: every wait for a
+    // line ends at once and nothing is sent; Final: the quit's last sequence, sent
+    // whatever further interrupts come. Changed from a signal handler too, which may
+    // only use a lock-free atomic; so waitLine looks at it every InterruptCheck instead
+    // of being woken.
+    enum Traffic : int { Open, Interrupted, Final };
+    static std::atomic<int> traffic;
+    static bool isInterrupted() { return traffic.load() == Interrupted; }
     static constexpr std::chrono::milliseconds InterruptCheck{20};
 
     void reset();

@@ -475,7 +475,7 @@ void LocalServer::checkHangUps()
 // loop may go on with the one after.
 bool LocalServer::serveNext(const ClientPtr& client)
 {
-    if (client->gone || client->closing || m_held)
+    if (client->gone || client->closing || m_held || !m_handler->acceptsRequests())
         return false;
     if (client->out.size() > MaxUnsentBytes)
         return false; // goes on when the client has read (the writer's signal)

@@ -32,12 +32,19 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 
 MainApp* MainApp::s_instance = nullptr;
 
 namespace {
 constexpr int MaxTimeoutMs = 600000;
+// The chip's way back to its defaults at the end, whatever the board does: the program
+// must be gone within 3 s of a quit.
+constexpr int ShutdownSequenceMs = 2000;
+// Set by quitAtOnce, from a signal handler too.
+std::atomic<bool> g_quitAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 } // namespace
 
 MainApp* MainApp::instance()
@@ -279,9 +286,11 @@ void MainApp::shutdown()
         m_server->close();
     if (m_board) {
         // The quit stopped all traffic; the chip's way back to its defaults is the one
-        // thing still sent, and a long script time-out must not hold it up.
-        ControlBoard::allowTransactions();
+        // thing still sent, whole whatever further signals come, and neither a long
+        // script time-out nor a slow board may hold it up.
+        ControlBoard::allowFinalTransactions();
         m_board->setTimeout(qMin(m_board->timeout(), ControlBoard::DefaultTimeoutMs));
+        m_board->setQuitDeadline(ShutdownSequenceMs);
         deactivateApplets();
         m_board->disconnect(this);
         m_board->disconnectBoard();
@@ -313,12 +322,23 @@ void MainApp::shutdown()
     m_server = nullptr;
 }
 
+void MainApp::quitAtOnce() noexcept
+{
+    g_quitAsked.store(true);
+    ControlBoard::interruptTransactions();
+}
+
+bool MainApp::acceptsRequests() const
+{
+    return !g_quitAsked.load();
+}
+
 void MainApp::requestQuit()
 {
     m_quitting = true;
     // From now on nothing reaches the board but the shutdown sequence: a command that
     // is running sends no further line and returns, and no request is served anew.
-    ControlBoard::interruptTransactions();
+    quitAtOnce();
     if (m_server)
         m_server->hold(true);
     if (auto* board = qobject_cast<Board*>(AppletInstances::board))

@@ -56,6 +56,9 @@ public:
     // ends, so that shutdown() follows at once. Safe at any point of start-up.
     void requestQuit();
     bool isQuitting() const { return m_quitting; }
+    // The part of a quit that cannot wait for the event loop: no request is started any
+    // more and the board transaction under way ends. Async-signal-safe.
+    static void quitAtOnce() noexcept;
 
     ControlBoard* controlBoard() const { return m_board; }
     MainWindow* mainWindow() const { return m_window; }
@@ -86,6 +89,7 @@ public:
     {
         return run(name, args);
     }
+    bool acceptsRequests() const override;
 
 public slots:
     void activateApplets();

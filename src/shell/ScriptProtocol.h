@@ -14,6 +14,8 @@ public:
     // An invalid QVariant is a failure.
     virtual QVariant scriptGet(const QString& name) = 0;
     virtual QVariant scriptRun(const QString& name, const QVariant& args) = 0;
+    // False once no request may be started any more (the program is quitting).
+    virtual bool acceptsRequests() const { return true; }
 };
 
 // The text protocol of the scripting pipe: one request per line, fields separated by TAB.

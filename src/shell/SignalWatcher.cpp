@@ -49,8 +49,9 @@ SignalWatcher::~SignalWatcher()
 {
     if (!m_notifier)
         return;
+    // The program is ending: a late signal must not turn its normal end into a kill.
     for (int signalNumber : Watched)
-        std::signal(signalNumber, SIG_DFL);
+        std::signal(signalNumber, SIG_IGN);
     delete m_notifier;
     ::close(g_fds[0]);
     ::close(g_fds[1]);

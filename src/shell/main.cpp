@@ -1,4 +1,3 @@
-#include "ControlBoard.h"
 #include "MainApp.h"
 #include "SignalWatcher.h"
 
@@ -20,7 +19,7 @@ int main(int argc, char* argv[])
     // SIGTERM and SIGINT quit like "run shutdown" or closing the window, at any point:
     // during start-up they close its questions and start-up stops.
     SignalWatcher watcher;
-    SignalWatcher::setImmediateAction(&ControlBoard::interruptTransactions);
+    SignalWatcher::setImmediateAction(&MainApp::quitAtOnce);
     QObject::connect(&watcher, &SignalWatcher::signal_received, &app,
                      [](int) { MainApp::instance()->requestQuit(); });
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 // tools/boardsim in a child process; it prints the path of its port first, then
-// "RX <line>" for every line it receives.
+// "RX <line>" for every line it receives and a word for every change of its behaviour.
 struct BoardSim : QProcess
 {
     BoardSim()
@@ -27,6 +27,19 @@ struct BoardSim : QProcess
     {
         kill();
         waitForFinished(5000);
+    }
+    // A command on its standard input ("delay 300"), once it took effect.
+    bool command(const QByteArray& text)
+    {
+        write(text + '\n');
+        return QTest::qWaitFor([&] { return lines(), out.contains("OK " + text + '\n'); }, 5000);
+    }
+    // Lines received after it reported `word` ("SILENT", "MUTE"); -1 before it did.
+    int linesSince(const QByteArray& word)
+    {
+        lines();
+        const qsizetype at = out.lastIndexOf('\n' + word + '\n');
+        return at < 0 ? -1 : int(out.mid(at).count("\nRX "));
     }
     QStringList lines() // the lines received so far
     {

@@ -37,10 +37,16 @@ struct BoardSim : QProcess
 };
 
 // Makes a call of the link while a thread answers the next line that arrives at a
-// pseudo-terminal's master side.
-template <typename Call> auto answered(int master, const QByteArray& answer, Call call)
+// pseudo-terminal's master side; `late`, an answer the board still owed, goes out
+// 100 ms after the call began, before that line is read.
+template <typename Call>
+auto answered(int master, const QByteArray& answer, Call call, const QByteArray& late = {})
 {
     std::thread board([=] {
+        if (!late.isEmpty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            [[maybe_unused]] ssize_t n = ::write(master, late.data(), late.size());
+        }
         pollfd pfd{master, POLLIN, 0};
         char c = 0;
         while (c != '\n' && ::poll(&pfd, 1, 5000) > 0 && ::read(master, &c, 1) == 1) {
@@ -74,6 +80,18 @@ QByteArray ask(ControlBoard& link, const QByteArray& line, int timeoutMs = -1)
     return link.send(line, &answer, timeoutMs) ? answer : "!" + answer;
 }
 
+// What reached the board's side of a pseudo-terminal and was not read yet.
+QByteArray unread(int master)
+{
+    QByteArray bytes;
+    pollfd pfd{master, POLLIN, 0};
+    char buffer[256];
+    ssize_t n = 0;
+    while (::poll(&pfd, 1, 50) > 0 && (n = ::read(master, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
+    return bytes;
+}
+
 bool hasLog(const QSignalSpy& spy, int type, const QString& part)
 {
     return std::any_of(spy.begin(), spy.end(), [&](const QList<QVariant>& entry) {
@@ -87,6 +105,11 @@ class TestControlBoard : public QObject
 {
     Q_OBJECT
 private slots:
+    void init()
+    {
+        ControlBoard::allowTransactions(); // a failed test must not hold up the next
+    }
+
     // The same table through the simulated board in process and through the serial code.
     void transactions_data()
     {
@@ -125,11 +148,13 @@ private slots:
         QSignalSpy log(&link, &ControlBoard::signal_log);
         QSignalSpy disconnected(&link, &ControlBoard::signal_disconnected);
         QCOMPARE(ask(link, lines), answer);
-        // Logged: the first line sent, the last answer, and an error entry for a failure.
+        // Logged: the first line sent, the last answer, and an error entry for a failure;
+        // every line counted as sent, after "get VER" of the connection.
         QCOMPARE(
             joined({rx.count(), hasLog(log, 109, lines.trimmed().split('\n').first().trimmed()),
-                    hasLog(log, 108, answer.mid(ok ? 0 : 1)), hasLog(log, -1, "")}),
-            joined({answers, true, true, !ok}));
+                    hasLog(log, 108, answer.mid(ok ? 0 : 1)), hasLog(log, -1, ""),
+                    link.linesSent()}),
+            joined({answers, true, true, !ok, 1 + answers}));
 
         // Many transactions in a row: each answer belongs to its own line.
         QByteArray got;
@@ -219,6 +244,65 @@ private slots:
         QCOMPARE(joined({interrupted, refused, ask(link, "get DIO21 DIO22")}),
                  joined({"!", "!", "DIO21=1 DIO22=0"}));
         QVERIFY2(waited < 1000, qPrintable(QString::number(waited)));
+    }
+
+    // A quit that comes while the answer a line still owes is being collected: the next
+    // line is not sent, and the owed answer stays owed, so that the late answer is not
+    // taken for the answer of the first line sent once transactions are allowed again.
+    void interruptedCollectionKeepsTheOwedAnswer()
+    {
+        ControlBoard link;
+        const int master = connectToPty(link);
+        QVERIFY(master >= 0);
+        QCOMPARE(ask(link, "get A", 50), "!"); // its answer comes late
+        std::thread quit([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            ControlBoard::interruptTransactions();
+        });
+        QCOMPARE(ask(link, "get B"), "!");
+        quit.join();
+        QCOMPARE(unread(master), "get A\n");
+        ControlBoard::allowTransactions();
+        // The board answers in order: the late answer first, then the next line's.
+        const QByteArray c = answered(
+            master, "C=3\r\n", [&] { return ask(link, "get C"); }, "A=late\r\n");
+        QCOMPARE(c, "C=3");
+        ::close(master);
+    }
+
+    // The quit's last sequence: a further interrupt changes nothing, and it gets a time
+    // of its own whatever the lines' time-outs; a line past it is not sent, and both are
+    // logged as errors.
+    void finalSequenceKeepsToItsDeadline()
+    {
+        ControlBoard link;
+        const int master = connectToPty(link);
+        QVERIFY(master >= 0);
+        QSignalSpy log(&link, &ControlBoard::signal_log);
+        ControlBoard::interruptTransactions();
+        ControlBoard::allowFinalTransactions();
+        ControlBoard::interruptTransactions(); // a second signal
+        link.setQuitDeadline(300);
+        const QByteArray x =
+            answered(master, "X=1\r\n", [&] { return ask(link, "get X", 600000); });
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray y = ask(link, "get Y", 600000); // never answered
+        const qint64 waited = timer.elapsed();
+        const QByteArray z = ask(link, "get Z");
+        ControlBoard::allowTransactions();
+        link.setQuitDeadline(-1);
+        QCOMPARE(joined({x, y, z, unread(master)}), joined({"X=1", "!", "!", "get Y\n"}));
+        QVERIFY2(waited > 150 && waited < 1000, qPrintable(QString::number(waited)));
+        QVERIFY(hasLog(log, -1000, "out of time, no answer to: get Y") &&
+                hasLog(log, -1000, "out of time, not sent: get Z"));
+        QCOMPARE(answered(master, "W=2\r\n", [&] { return ask(link, "get W"); }), "W=2");
+        ::close(master);
+        // Nothing is owed on the simulated board, and still nothing goes past the time.
+        ControlBoard mockup;
+        QVERIFY(mockup.connectBoard("mockup"));
+        mockup.setQuitDeadline(0);
+        QCOMPARE(ask(mockup, "get VER"), "!");
     }
 
     void failedConnectIsReported()
@@ -399,6 +483,48 @@ private slots:
         link.setScript(python, dir.filePath("missing.py"));
         QVERIFY(!link.connectBoard("script"));
         qunsetenv("RMX4218_STATE");
+    }
+
+    void quitEndsTheWaitForAHangingScript_data()
+    {
+        QTest::addColumn<bool>("signal"); // else: the quit's own time runs out
+        QTest::newRow("interrupted") << true;
+        QTest::newRow("out of time") << false;
+    }
+
+    // A script that never answers holds a quit up neither for its time-out nor past
+    // the quit's own time.
+    void quitEndsTheWaitForAHangingScript()
+    {
+        QFETCH(bool, signal);
+        const QString python = QStandardPaths::findExecutable("python3");
+        if (python.isEmpty())
+            QSKIP("python3 not found");
+        QTemporaryDir dir;
+        QFile script(dir.filePath("hang.py"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("import sys, time\n"
+                     "if sys.argv[1] == 'get VER':\n    print('VER=hang')\n"
+                     "else:\n    time.sleep(60)\n");
+        script.close();
+        ControlBoard link;
+        link.setScript(python, script.fileName());
+        QVERIFY(link.connectBoard("script"));
+        if (!signal)
+            link.setQuitDeadline(300);
+        std::thread quit([signal] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (signal)
+                ControlBoard::interruptTransactions();
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray answer = ask(link, "get X", 30000);
+        const qint64 waited = timer.elapsed();
+        quit.join();
+        ControlBoard::allowTransactions();
+        QCOMPARE(answer, "!");
+        QVERIFY2(waited < 3000, qPrintable(QString::number(waited)));
     }
 };
 

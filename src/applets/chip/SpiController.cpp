@@ -305,8 +305,8 @@ bool SpiController::sendChainInternal(bool clearStatus)
     if (count == 0)
         return true;
 
-    ControlBoard* board = AppletInstances::controlBoard;
-    if (!board || !board->send(line, nullptr, -1)) {
+    auto* raw = qobject_cast<SpiRaw*>(AppletInstances::spiRaw);
+    if (!raw || !raw->sendFrames(line, count)) {
         emit signal_log(LogKind::Error, ChainWriteError);
         return false;
     }
@@ -318,10 +318,9 @@ bool SpiController::sendChainInternal(bool clearStatus)
     }
 
     bool ok = true;
-    const QByteArray request = QByteArrayLiteral("get ") + FrameKey.toUtf8();
     for (int i = 0; i < count; ++i) {
         QByteArray reply;
-        if (!board->send(request, &reply, ChainAnswerTimeoutMs)) {
+        if (!raw->fetchAnswer(&reply, ChainAnswerTimeoutMs)) {
             qCWarning(lcChip) << "chain answers stopped after" << i << "of" << count;
             ok = false;
             break;

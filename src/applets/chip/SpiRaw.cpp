@@ -83,20 +83,65 @@ bool SpiRaw::parseFrame(const QByteArray& text, quint16* frame)
     return true;
 }
 
-bool SpiRaw::transfer(quint16 frame, quint16* answer)
+bool SpiRaw::sendFrames(const QByteArray& line, int frames)
 {
     ControlBoard* board = AppletInstances::controlBoard;
-    if (!board) {
+    if (!board || !dropQueuedAnswers())
+        return false;
+    const quint64 sent = board->linesSent();
+    QByteArray answer;
+    const bool ok = board->send(line, &answer);
+    // Refused ("err") the frames queue nothing; unanswered, the board still takes them.
+    if (board->linesSent() != sent && !answer.contains("err"))
+        m_queuedAnswers += frames;
+    return ok;
+}
+
+bool SpiRaw::fetchAnswer(QByteArray* line, int timeoutMs)
+{
+    ControlBoard* board = AppletInstances::controlBoard;
+    if (!board)
+        return false;
+    const quint64 sent = board->linesSent();
+    QByteArray answer;
+    const bool ok = board->send(QByteArrayLiteral("get ") + FrameKey.toUtf8(), &answer, timeoutMs);
+    // "err": the board holds no answer at all.
+    if (board->linesSent() != sent)
+        m_queuedAnswers = answer.contains("err") ? 0 : qMax(0, m_queuedAnswers - 1);
+    if (line)
+        *line = answer;
+    return ok;
+}
+
+bool SpiRaw::dropQueuedAnswers()
+{
+    const int stale = m_queuedAnswers;
+    while (m_queuedAnswers > 0) {
+        if (!fetchAnswer(nullptr)) {
+            if (m_queuedAnswers == 0)
+                break; // the board had none left
+            qCWarning(lcChip) << m_queuedAnswers << "earlier answers still queued on the board";
+            return false;
+        }
+    }
+    if (stale > 0)
+        qCDebug(lcChip) << "dropped" << stale << "answers of earlier frames";
+    return true;
+}
+
+bool SpiRaw::transfer(quint16 frame, quint16* answer)
+{
+    if (!AppletInstances::controlBoard) {
         qCWarning(lcChip) << "SPI transfer without a board link";
         return false;
     }
     const QString value = frameValue(frame);
-    if (!board->set(FrameKey, value)) {
+    if (!sendFrames(QStringLiteral("set %1=%2\n").arg(FrameKey, value).toUtf8(), 1)) {
         qCWarning(lcChip).noquote() << "SPI frame" << value << "not accepted";
         return false;
     }
-    QByteArray reply;
-    if (!board->get(FrameKey, &reply)) {
+    QByteArray line, reply;
+    if (!fetchAnswer(&line) || !ControlBoard::pickValue(line, FrameKey, &reply)) {
         qCWarning(lcChip) << "no answer frame";
         return false;
     }

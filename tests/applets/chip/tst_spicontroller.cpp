@@ -20,6 +20,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <signal.h>
+#include <thread>
+
 using namespace ChipRegisters;
 
 namespace {
@@ -330,6 +333,54 @@ private slots:
         QCOMPARE(joined({run("ReadAll"), field("ADDR[]"), run("ReadAll"), field("ADDR[]")}),
                  "false 7 true 7");
         AppletInstances::controlBoard = &board;
+        boardsim.kill();
+        boardsim.waitForFinished(3000);
+    }
+
+    // A quit inside a chain's reads leaves answers queued on the board; once traffic is
+    // allowed again the next chain fetches and drops them first, takes its own, and
+    // leaves none behind.
+    void chainCutShortLeavesNoAnswerForTheNext()
+    {
+        QProcess boardsim;
+        boardsim.start(QStringLiteral(RMX_BUILD_DIR "/tools/boardsim"), QStringList());
+        QVERIFY(boardsim.waitForReadyRead(5000));
+        ControlBoard serial;
+        serial.setKeepAliveInterval(0);
+        QVERIFY(serial.connectBoard(QString::fromLocal8Bit(boardsim.readLine()).trimmed()));
+        boardsim.write("delay-reads 100\n");
+        QVERIFY(QTest::qWaitFor([&] { return boardsim.readAll().contains("OK"); }, 5000));
+        AppletInstances::controlBoard = &serial;
+        QVERIFY(write("CR0[SOA_MODE]", 1)); // answers carry registers 0, 0, 1, 3, 4, 5, 7
+        const auto cutChain = [this] {
+            std::thread quit([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(250)); // in the 3rd read
+                ControlBoard::interruptTransactions();
+            });
+            const QVariant result = run("ReadAll");
+            quit.join();
+            ControlBoard::allowTransactions();
+            return result;
+        };
+        const QVariant cut = cutChain();
+        const QVariant whole = run("ReadAll");
+        const uint lastRegister = field("ADDR[]");
+        QByteArray left;
+        serial.send("get SPI0CS0DATA", &left);
+        // A board that restarted holds none of them: its "err" ends the fetching.
+        const QVariant cutAgain = cutChain();
+        serial.resetBoard();
+        const QVariant afterReset = run("ReadAll");
+        // Answers that cannot be fetched (the board fell mute): no new frame goes out.
+        cutChain();
+        ::kill(pid_t(boardsim.processId()), SIGUSR2);
+        const QVariant mute = run("ReadAll");
+        AppletInstances::controlBoard = &board;
+        QCOMPARE(joined({cut, whole, lastRegister, left.trimmed(), cutAgain, afterReset, mute}),
+                 "false true 7 err false true false");
+        QVERIFY(QTest::qWaitFor([&] { return boardsim.bytesAvailable() > 0; }, 1000));
+        const QByteArray output = boardsim.readAll();
+        QVERIFY(!output.mid(output.indexOf("MUTE")).contains("RX set"));
         boardsim.kill();
         boardsim.waitForFinished(3000);
     }
