@@ -8,6 +8,7 @@
 #include "Switch.h"
 
 #include <QTest>
+#include <QVBoxLayout>
 
 using namespace CustomControls;
 
@@ -119,29 +120,62 @@ private slots:
                  (QList<int>{low, high, low, high, high}));
     }
 
+    // A real value is shown as the nearest whole number, not cut towards zero: a duty of
+    // 49.7 shows 50, -0.6 shows -1.
+    void realValueShownRounded_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("49.7") << 49.7 << 50;
+        QTest::newRow("49.3") << 49.3 << 49;
+        QTest::newRow("99.5") << 99.5 << 100;
+        QTest::newRow("0.6") << 0.6 << 1;
+        QTest::newRow("-0.6") << -0.6 << -1;
+        QTest::newRow("-0.4") << -0.4 << 0;
+        QTest::newRow("-49.7") << -49.7 << -50;
+    }
+    void realValueShownRounded()
+    {
+        QFETCH(double, value);
+        QFETCH(int, shown);
+        SpinBox spin;
+        Slider slider;
+        spin.setControlRange(-100, 100);
+        slider.setControlRange(-100, 100);
+        spin.setControlValue(value);
+        slider.setControlValue(value);
+        QCOMPARE((QList<double>{spin.controlValue(), slider.controlValue()}),
+                 (QList<double>{double(shown), double(shown)}));
+    }
+
     void lineEditBases_data()
     {
         QTest::addColumn<int>("base");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("value"); // NaN: not a number in this base
+        QTest::addColumn<double>("value");  // NaN: not a number in this base
+        QTest::addColumn<QString>("shown"); // the value shown in that base; empty: the text
         const double bad = std::numeric_limits<double>::quiet_NaN();
-        auto row = [](const char* tag, int base, const char* text, double value) {
-            QTest::newRow(tag) << base << QString(text) << value;
+        auto row = [](const char* tag, int base, const char* text, double value,
+                      const char* shown = "") {
+            QTest::newRow(tag) << base << QString(text) << value << QString(shown);
         };
         row("dec real", LineEdit::Dec, "1.5", 1.5);
         row("hex", LineEdit::Hex, "0x2a", 42);
         row("bin", LineEdit::Bin, "0b101", 5);
         row("array", LineEdit::Array, "01 FF", 0x1ff);
+        row("array eight bytes", LineEdit::Array, "00 00 00 00 00 00 01 FF", 0x1ff, "01 FF");
         row("hex junk", LineEdit::Hex, "fg", bad);
         row("bin not binary", LineEdit::Bin, "12", bad);
         row("dec not hex", LineEdit::Dec, "0x10", bad);
         row("array odd", LineEdit::Array, "0a 0", bad);
+        row("array nine bytes", LineEdit::Array, "00 00 00 00 00 00 00 01 FF", bad);
     }
     void lineEditBases()
     {
         QFETCH(int, base);
         QFETCH(QString, text);
         QFETCH(double, value);
+        QFETCH(QString, shown);
         double v = 0;
         QCOMPARE(LineEdit::parseValue(text, base, &v), !qIsNaN(value));
         if (qIsNaN(value))
@@ -150,7 +184,61 @@ private slots:
         LineEdit edit;
         edit.setControlValue(value);
         edit.setBase(base); // the value stays, shown in the new base
-        QCOMPARE(edit.text(), text);
+        QCOMPARE(edit.text(), shown.isEmpty() ? text : shown);
+    }
+
+    // Leaving a line edit writes only what the user edited there: a value it shows
+    // rounded (12 digits) is not written back over the exact one. An edit is written
+    // once, by leaving or by Return.
+    void lineEditWritesOnlyEdits()
+    {
+        QWidget form;
+        auto* layout = new QVBoxLayout(&form);
+        auto* edit = new LineEdit;
+        auto* other = new LineEdit;
+        layout->addWidget(edit);
+        layout->addWidget(other);
+        double bound = 1.0 / 3; // the bound variable's exact value
+        QList<double> written;
+        // As the binding does: write the value, then show the variable's value again.
+        edit->connectChanged(this, [&] {
+            bool ok = false;
+            const double v = edit->controlValue(&ok);
+            if (ok)
+                written << (bound = v);
+            edit->setControlValue(bound);
+        });
+        edit->setControlValue(bound);
+        QCOMPARE(edit->text(), QStringLiteral("0.333333333333"));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        const auto focus = [](QWidget* w) {
+            w->setFocus(Qt::OtherFocusReason);
+            return QTest::qWaitFor([w] { return w->hasFocus(); });
+        };
+
+        QVERIFY(focus(edit) && focus(other));
+        QVERIFY(focus(edit));
+        QTest::keyClick(edit, Qt::Key_Tab); // leaving by the keyboard
+        QVERIFY(other->hasFocus());
+        QVERIFY(focus(edit));
+        QTest::keyClick(edit, Qt::Key_End); // the cursor moved, the text not edited
+        QVERIFY(focus(other));
+        QCOMPARE(written, QList<double>());
+        QCOMPARE(bound, 1.0 / 3);
+
+        QVERIFY(focus(edit));
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("2.5"));
+        QVERIFY(focus(other));
+        QCOMPARE(written, QList<double>{2.5});
+
+        QVERIFY(focus(edit));
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("7"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(focus(other));
+        QCOMPARE(written, (QList<double>{2.5, 7}));
     }
 
     void switchDescriptionAndModel()

@@ -236,6 +236,28 @@ private slots:
         QCOMPARE(n.value(), 3.0);
     }
 
+    // Read-only holds for text variables as for numbers: only the internal key writes
+    // one; a refused write keeps the text and, in UpdateAlways mode, signals.
+    void readOnlyTextVariable()
+    {
+        Variable v(QStringLiteral("@variable=VER @type=string @value=1.0.0 @readonly=1"));
+        QVERIFY(v.isReadOnly() && v.type() == Variable::String);
+        QSignalSpy spy(&v, &Variable::signal_updateSet);
+        QVERIFY(!v.setText("2.0.0", CallerKey::External));
+        QVERIFY(!v.setValue(2.0, CallerKey::External));
+        QCOMPARE(v.text(), QByteArray("1.0.0"));
+        QCOMPARE(spy.count(), 0);
+        v.setUpdateMode(Variable::UpdateAlways);
+        QVERIFY(!v.setText("", CallerKey::External));
+        QVERIFY(v.text() == "1.0.0" && spy.count() == 1);
+        QVERIFY(v.setText("1.0.1", CallerKey::Internal));
+        QVERIFY(v.text() == "1.0.1" && spy.count() == 2);
+        // Untyped: a refused text decides nothing.
+        Variable u(QStringLiteral("@variable=U @readonly=1"));
+        QVERIFY(!u.setText("x", CallerKey::External));
+        QVERIFY(u.type() == Variable::Undefined && u.text().isEmpty());
+    }
+
     void numbersAndBooleans_data()
     {
         QTest::addColumn<QString>("text");

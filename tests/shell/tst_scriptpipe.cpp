@@ -10,8 +10,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -115,6 +118,32 @@ QByteArray describe(const QString& path)
     if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
         return "file " + file.readAll();
     return QByteArray::number(st.st_mode & S_IFMT, 8);
+}
+
+// Which file stands at a path (device and inode); {0, 0} for none.
+using FileId = std::pair<dev_t, ino_t>;
+FileId fileId(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {0, 0};
+    return {st.st_dev, st.st_ino};
+}
+
+// How the lock file is held, as another program finds it: "free", "held shared" (a shared
+// lock can be taken beside the holder's, an exclusive one cannot) or "held exclusively".
+QByteArray lockHolders(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return "no lock file";
+    QByteArray holders = "free";
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0)
+        holders = errno == EWOULDBLOCK ? "held exclusively" : "cannot tell";
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        holders = errno == EWOULDBLOCK ? "held shared" : "cannot tell";
+    ::close(fd);
+    return holders;
 }
 
 } // namespace
@@ -439,6 +468,7 @@ private slots:
             LocalServer second(m_handler.get());
             QCOMPARE(second.listen(path), LocalServer::ListenResult::NameInUse);
             QVERIFY(QFile::exists(path));
+            QVERIFY(QFile::exists(path + ".lock")); // the refused one leaves the owner's lock
             server.close();
             QVERIFY(!QFile::exists(path) && !QFile::exists(path + ".lock"));
         } else {
@@ -448,6 +478,67 @@ private slots:
         }
     }
 
+    // The lock alone keeps the name. A second program is refused while the first holds
+    // it, also when the first's socket does not answer (removed, or a dead socket in its
+    // place); on leaving, it leaves the first's lock file where it is, still held, and
+    // held exclusively. (The first, waiting for the second to end, is the busy owner.)
+    void lockKeepsTheNameWithoutItsSocket_data()
+    {
+        QTest::addColumn<QString>("socket"); // what stands at the socket's path
+        QTest::newRow("the first's socket") << "first";
+        QTest::newRow("socket removed") << "removed";
+        QTest::newRow("dead socket in its place") << "dead";
+    }
+
+    void lockKeepsTheNameWithoutItsSocket()
+    {
+        QFETCH(QString, socket);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("pipe")), lockPath = path + ".lock";
+        LocalServer first(m_handler.get());
+        QCOMPARE(first.listen(path), LocalServer::ListenResult::Listening);
+        const QByteArray owner = describe(lockPath);
+        QVERIFY2(owner.startsWith("file " + QByteArray::number(::getpid()) + '\n'),
+                 owner.constData());
+        const FileId lockFile = fileId(lockPath);
+        if (socket != "first") {
+            QVERIFY(QFile::remove(path));
+            if (socket == "dead")
+                QVERIFY(::close(rawSocket(path, true)) == 0);
+        }
+        const QByteArray found = describe(path);
+
+        // The second program: its listen() result as its exit code, 9 for a refusal that
+        // does not name the pipe.
+        const pid_t child = fork();
+        if (child == 0) {
+            int code = 0;
+            {
+                LocalServer second(nullptr);
+                const LocalServer::ListenResult result = second.listen(path);
+                code = int(result);
+                if (result == LocalServer::ListenResult::NameInUse &&
+                    !second.errorString().contains(path))
+                    code = 9;
+            }
+            _exit(code);
+        }
+        int status = -1;
+        QVERIFY(child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), int(LocalServer::ListenResult::NameInUse));
+
+        QCOMPARE(describe(lockPath), owner);
+        QVERIFY(fileId(lockPath) == lockFile);
+        QCOMPARE(lockHolders(lockPath), QByteArray("held exclusively"));
+        QCOMPARE(describe(path), found); // what stands at the socket's path is left alone
+        if (socket == "first") {
+            Client c(path);
+            QCOMPARE(c.ask("get\tB.x\n", 4), QByteArray("sB.x"));
+        }
+        first.close();
+        QVERIFY(!QFile::exists(lockPath));
+    }
+
     void socketFolderIsPrivate_data()
     {
         QTest::addColumn<bool>("runtimeDir"); // XDG_RUNTIME_DIR set, else the temp folder
@@ -455,9 +546,13 @@ private slots:
         QTest::addColumn<QString>("refused"); // part of the message; empty: listens
         QTest::newRow("runtime folder") << true << 0700 << "";
         QTest::newRow("runtime folder open to others") << true << 0755 << "open to other users";
+        QTest::newRow("runtime folder open to the group") << true << 0750 << "open to other users";
+        QTest::newRow("runtime folder the group may enter")
+            << true << 0710 << "open to other users";
         QTest::newRow("temp folder, made") << false << -1 << "";
         QTest::newRow("temp folder, found") << false << 0700 << "";
         QTest::newRow("temp folder open to others") << false << 0777 << "open to other users";
+        QTest::newRow("temp folder open to the group") << false << 0770 << "open to other users";
         QTest::newRow("temp folder is a link") << false << 0 << "a symbolic link";
     }
 
