@@ -254,6 +254,19 @@ LinkChannel::Clock::time_point ControlBoard::waitDeadline(int ms) const
     return std::min(LinkChannel::Clock::now() + std::chrono::milliseconds(ms), m_quitDeadline);
 }
 
+bool ControlBoard::quitEndedTheWait(const QByteArray& data)
+{
+    if (transactionsInterrupted())
+        sendFailed(QStringLiteral("Quitting: no longer waiting for the answer to: %1")
+                       .arg(printable(data)));
+    else if (pastQuitDeadline())
+        log(LogKind::LinkError,
+            QStringLiteral("Quitting: out of time, no answer to: %1").arg(printable(data)));
+    else
+        return false;
+    return true;
+}
+
 void ControlBoard::notSentInTime(const QByteArray& data)
 {
     log(LogKind::LinkError,
@@ -331,15 +344,11 @@ bool ControlBoard::sendSerial(const QByteArray& data, const QList<QByteArray>& l
             continue;
         // A late answer must not pass for the next command's answer.
         m_owedAnswers += expected - answered;
-        if (transactionsInterrupted())
-            sendFailed(QStringLiteral("Quitting: no longer waiting for the answer to: %1")
-                           .arg(printable(data)));
-        else if (channel.isLost())
+        if (quitEndedTheWait(data))
+            return false;
+        if (channel.isLost())
             sendFailed(QStringLiteral("Link lost while waiting for the answer to: %1")
                            .arg(printable(data)));
-        else if (pastQuitDeadline())
-            log(LogKind::LinkError,
-                QStringLiteral("Quitting: out of time, no answer to: %1").arg(printable(data)));
         else
             sendFailed(QStringLiteral("No answer within %1 ms to: %2")
                            .arg(timeoutMs)
@@ -410,13 +419,7 @@ bool ControlBoard::runScript(const QByteArray& line, int timeoutMs, QByteArray* 
     if (!waitForScript(&process, waitDeadline(timeoutMs))) {
         process.kill();
         process.waitForFinished(1000);
-        if (transactionsInterrupted())
-            sendFailed(QStringLiteral("Quitting: no longer waiting for the answer to: %1")
-                           .arg(printable(line)));
-        else if (pastQuitDeadline())
-            log(LogKind::LinkError,
-                QStringLiteral("Quitting: out of time, no answer to: %1").arg(printable(line)));
-        else
+        if (!quitEndedTheWait(line))
             sendFailed(QStringLiteral("Script %1 gave no answer within %2 ms to: %3")
                            .arg(m_script)
                            .arg(timeoutMs)

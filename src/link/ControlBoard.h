@@ -125,6 +125,8 @@ private:
     // The deadline of a wait of `ms` from now, cut to the quit's deadline.
     std::chrono::steady_clock::time_point waitDeadline(int ms) const;
     void notSentInTime(const QByteArray& data);
+    // Logs why, when a quit (interrupted, or out of time) ended the wait for an answer.
+    bool quitEndedTheWait(const QByteArray& data);
     bool sendLocal(const QList<QByteArray>& lines, QByteArray* answer, int timeoutMs);
     bool runScript(const QByteArray& line, int timeoutMs, QByteArray* answer);
     static bool waitForScript(QProcess* process, std::chrono::steady_clock::time_point deadline);
