@@ -234,6 +234,22 @@ private slots:
                 hasLog(log, -1000, "Board not responding on " + silent.path));
     }
 
+    // Why a connect failed, for the user's message: the port's own error, or the board's
+    // silence with what went unanswered; nothing once a connect succeeds.
+    void failedConnectSaysWhy()
+    {
+        BoardSim silent({"--silent-after", "0"});
+        ControlBoard link;
+        link.setTimeout(150);
+        QVERIFY(!link.connectBoard(QStringLiteral("/dev/nonexistent-rmx-port")));
+        QCOMPARE(link.connectError(), QStringLiteral("No such file or directory"));
+        QVERIFY(!link.connectBoard(silent.path));
+        QCOMPARE(link.connectError(),
+                 QStringLiteral("Board not responding (No answer within 150 ms to: get VER)"));
+        QVERIFY(link.connectBoard(QStringLiteral("mockup")));
+        QCOMPARE(link.connectError(), QString());
+    }
+
     void linkLoss_data()
     {
         QTest::addColumn<QStringList>("args");
