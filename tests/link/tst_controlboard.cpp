@@ -246,6 +246,14 @@ private slots:
         QVERIFY(!link.connectBoard(silent.path));
         QCOMPARE(link.connectError(),
                  QStringLiteral("Board not responding (No answer within 150 ms to: get VER)"));
+        // Something that answers, but not with a version: the silence before is no reason
+        // any more.
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const QString other = QString::fromLocal8Bit(ptsname(master));
+        QVERIFY(!answered(master, "hello\r\n", [&] { return link.connectBoard(other); }));
+        ::close(master);
+        QCOMPARE(link.connectError(), QStringLiteral("Board not responding"));
         QVERIFY(link.connectBoard(QStringLiteral("mockup")));
         QCOMPARE(link.connectError(), QString());
     }

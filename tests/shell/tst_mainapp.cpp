@@ -683,9 +683,14 @@ private slots:
         QCOMPARE(area->activeSubWindow(), container(AppletInstances::basic));
         QCOMPARE(pressF1(), QStringLiteral("Basic functions"));
 
+        qDeleteAll(window->findChildren<AppletHelper*>());
+        QVERIFY(activateMainWindow());
         QTest::keySequence(window, AppletInstances::basic->windowAction()->shortcut());
         QVERIFY(openWindows().isEmpty());
         QCOMPARE(area->activeSubWindow(), nullptr);
+        // Twice: the closed message gives the main window its activation back, and the area
+        // hands that on to the window active last, hidden as it is.
+        QCOMPARE(pressF1(), QStringLiteral("No applet window is active"));
         QCOMPARE(pressF1(), QStringLiteral("No applet window is active"));
 
         // The board closed from the tool bar hides the windows that were open.
