@@ -560,8 +560,9 @@ private slots:
 
     // A window fixed in both width and height offers no maximise: no button on its title
     // bar, no entry in its window menu (nor Size), and a double click on its title bar
-    // leaves it as it is; minimise and close stay. WatchDog, free in size, keeps its maximise; a fixed
-    // window activated after WatchDog was maximised keeps its size and its title bar.
+    // leaves it as it is; minimise and close stay. WatchDog, free in size, keeps its
+    // maximise; a fixed window activated after WatchDog was maximised keeps its size and its
+    // title bar.
     void fixedSizeWindowsOfferNoMaximise()
     {
         MainWindow* window = m_app->mainWindow();
@@ -657,8 +658,7 @@ private slots:
             qDeleteAll(window->findChildren<AppletHelper*>());
             if (!activateMainWindow())
                 return QStringLiteral("the main window is not active");
-            QStringList shown =
-                messagesWhile([window] { QTest::keyClick(window, Qt::Key_F1); });
+            QStringList shown = messagesWhile([window] { QTest::keyClick(window, Qt::Key_F1); });
             const auto helpers = window->findChildren<AppletHelper*>();
             for (const AppletHelper* helper : helpers) {
                 if (helper->isVisible())
@@ -721,8 +721,8 @@ private slots:
         QVERIFY(close);
         close->trigger();
         QVERIFY(!sub->isVisible() && !application->windowAction()->isChecked());
-        QCOMPARE(area->activeSubWindow(), qobject_cast<QMdiSubWindow*>(
-                                              AppletInstances::board->container()));
+        QCOMPARE(area->activeSubWindow(),
+                 qobject_cast<QMdiSubWindow*>(AppletInstances::board->container()));
         QTest::keySequence(window, application->windowAction()->shortcut());
         QVERIFY(sub->isVisible() && area->activeSubWindow() == sub);
         QVERIFY2(application->isVisible(), "the window came back empty");
@@ -771,7 +771,8 @@ private slots:
         };
         const QString next = "\n\nChoose another port from the Port list and press Open, or "
                              "choose \"mockup\" for the simulated board.";
-        const QString noDevice = "Cannot open the board on " + missing + ": No such file or directory";
+        const QString noDevice =
+            "Cannot open the board on " + missing + ": No such file or directory";
         const QString noAnswer = "Cannot open the board on " + silent +
                                  ": Board not responding (No answer within 500 ms to: get VER)";
         QCOMPARE(openAsUser(missing), noDevice + '.' + next);
