@@ -412,6 +412,15 @@ void Applet::applySubWindowSize(QWidget* subWindow) const
 {
     if (!subWindow)
         return;
+    // A window that can grow in neither direction has nothing to maximise or size: no
+    // maximise button on its title bar, no Maximize or Size in its window menu, no resize
+    // cursor on its edges; minimise and close stay.
+    auto* sub = qobject_cast<QMdiSubWindow*>(subWindow);
+    if (sub && m_fixedWidth && m_fixedHeight)
+        sub->setWindowFlags((sub->windowFlags() | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                             Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                             Qt::MSWindowsFixedSizeDialogHint) &
+                            ~Qt::WindowMaximizeButtonHint);
     const QSize s = size();
     subWindow->resize(s.width() + 20, s.height() + 40);
     if (m_fixedWidth)

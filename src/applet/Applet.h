@@ -73,7 +73,8 @@ public:
     QAction* windowAction() const { return m_windowAction; }
     // Shows the window, in front of the others and active.
     void showWindow();
-    // Size the MDI sub-window takes, following the fixed-size flags.
+    // Size the MDI sub-window takes, following the fixed-size flags; with both flags set
+    // it offers no maximise.
     void applySubWindowSize(QWidget* subWindow) const;
 
     bool fixedWidth() const { return m_fixedWidth; }

@@ -104,7 +104,8 @@ QString AppletHelper::resultText(const QVariant& result)
 
 QString AppletHelper::tellNotConnected()
 {
-    const QString text = tr("Board is not connected");
+    const QString text =
+        tr("Board is not connected.\nChoose a port in the main window's tool bar and press Open.");
     // Not modal to the program: the help window may be scripted or tested headless.
     auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);

@@ -76,6 +76,7 @@ bool ControlBoard::connectBoard(const QString& port)
     m_port = port;
     m_boardId.clear();
     m_firmware.clear();
+    m_connectError.clear();
     m_owedAnswers = 0;
 
     if (port == QLatin1String(MockupPort)) {
@@ -92,8 +93,12 @@ bool ControlBoard::connectBoard(const QString& port)
     m_connected = true;
 
     QByteArray version;
+    m_lastSendFailure.clear();
     if (!get(QStringLiteral("VER"), &version)) {
         log(LogKind::LinkError, QStringLiteral("Board not responding on %1").arg(port));
+        m_connectError = QStringLiteral("Board not responding");
+        if (!m_lastSendFailure.isEmpty())
+            m_connectError += QStringLiteral(" (%1)").arg(m_lastSendFailure);
         m_connected = false;
         stopWorker();
         return false;
@@ -148,6 +153,7 @@ bool ControlBoard::openSerial(const QString& port)
     QString error;
     if (!m_channel->waitOpen(OpenTimeoutMs, &error)) {
         log(LogKind::LinkError, QStringLiteral("Cannot open port %1: %2").arg(port, error));
+        m_connectError = error;
         stopWorker();
         return false;
     }
@@ -609,6 +615,7 @@ void ControlBoard::log(int type, const QString& text)
 
 void ControlBoard::sendFailed(const QString& text)
 {
+    m_lastSendFailure = text;
     if (m_commLogging)
         emit signal_log(LogKind::Error, text);
 }

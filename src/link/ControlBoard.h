@@ -40,6 +40,9 @@ public:
     // simulated board ("mockup") or the script board ("script"), then asks "get VER".
     bool connectBoard(const QString& port);
     void disconnectBoard();
+    // Why the last connectBoard failed ("No such file or directory", "Board not
+    // responding"); empty after one that succeeded.
+    QString connectError() const { return m_connectError; }
     bool isConnected() const;
     QString portName() const;
     bool isMockup() const;
@@ -155,6 +158,8 @@ private:
     QString m_port;
     QString m_boardId;
     QString m_firmware;
+    QString m_connectError;
+    QString m_lastSendFailure; // the last failed transaction's reason, logged or not
     QString m_interpreter;
     QString m_script;
     int m_baudRate = DefaultBaudRate;

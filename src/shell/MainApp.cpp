@@ -424,15 +424,32 @@ bool MainApp::openBoard(const QString& port)
     const bool ok = m_board->connectBoard(port);
     QApplication::restoreOverrideCursor();
     if (!ok)
-        error(tr("Cannot open the board on %1").arg(port));
+        error(openFailure(port));
     return ok;
+}
+
+QString MainApp::openFailure(const QString& port) const
+{
+    QString reason = m_board->isConnected()
+                         ? tr("a board is already connected on %1").arg(m_board->portName())
+                         : m_board->connectError();
+    if (reason.isEmpty())
+        reason = tr("no reason given");
+    return tr("Cannot open the board on %1: %2").arg(port, reason);
 }
 
 void MainApp::openBoardInteractive(const QString& port)
 {
-    if (!openBoard(port))
-        QMessageBox::warning(m_window, m_window->windowTitle(),
-                             tr("Cannot open the board on %1").arg(port));
+    if (openBoard(port))
+        return;
+    // The reason is in the log too, but the box stands over it.
+    QString text = openFailure(port) +
+                   tr(".\n\nChoose another port from the Port list and press Open, or choose "
+                      "\"%1\" for the simulated board.")
+                       .arg(QLatin1String(ControlBoard::MockupPort));
+    if (port == QLatin1String(ControlBoard::ScriptPort))
+        text += tr("\nThe script board runs python_path with script_path (rmx4218.ini).");
+    QMessageBox::warning(m_window, m_window->windowTitle(), text);
 }
 
 void MainApp::closeBoard()

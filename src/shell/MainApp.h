@@ -109,6 +109,8 @@ private:
     void onDisconnected();
     void showWindowsOfLastSession();
     void openBoardInteractive(const QString& port);
+    // "Cannot open the board on PORT: reason", after openBoard failed.
+    QString openFailure(const QString& port) const;
     void loadConfigInteractive();
     static bool offersFunction(Applet* applet, const QString& name);
     static QString registerMissingForConfig(const QList<ConfigLoader::Entry>& entries,

@@ -3,8 +3,11 @@
 #include "Applet.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QMdiSubWindow>
+#include <QScopedValueRollback>
 #include <QShowEvent>
+#include <QWindowStateChangeEvent>
 
 #include <algorithm>
 #include <limits>
@@ -77,14 +80,52 @@ bool placeInRows(const QList<QMdiSubWindow*>& windows, const QSize& room)
     return true;
 }
 
-// Keeps the applet's window action unchecked while its window is hidden, and places
-// the window where it shows its title bar the first time it opens.
+// Where the area has no active window in sight, the front one of those in sight becomes
+// active, as closing a window does in any MDI program; with none in sight, none is.
+void activateFrontWindow(QMdiArea* area)
+{
+    const QMdiSubWindow* active = area->activeSubWindow();
+    if (active && active->isVisible())
+        return;
+    const QList<QMdiSubWindow*> stack = area->subWindowList(QMdiArea::StackingOrder);
+    for (auto it = stack.crbegin(); it != stack.crend(); ++it) {
+        if ((*it)->isVisible()) {
+            area->setActiveSubWindow(*it);
+            return;
+        }
+    }
+    area->setActiveSubWindow(nullptr);
+}
+
+// Keeps the applet's window action unchecked while its window is hidden, places the
+// window where it shows its title bar the first time it opens, hides it whole when it is
+// closed, hands the activation on when it goes, and keeps a window that offers no
+// maximise from being maximised.
 class AppletSubWindow : public QMdiSubWindow
 {
 public:
     explicit AppletSubWindow(Applet* applet) : m_applet(applet) {}
 
 protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() != QEvent::WindowStateChange) {
+            QMdiSubWindow::changeEvent(event);
+            return;
+        }
+        {
+            // Maximising, minimising and restoring hide the window for a moment; it
+            // does not go for that.
+            const QScopedValueRollback<bool> changing(m_changingState, true);
+            QMdiSubWindow::changeEvent(event);
+        }
+        // The area maximises the window activated after a maximised one, whatever its
+        // flags; a window that cannot grow goes back to its own size at once.
+        if (!static_cast<QWindowStateChangeEvent*>(event)->isOverride() && isMaximized() &&
+            !(windowFlags() & Qt::WindowMaximizeButtonHint))
+            showNormal();
+    }
+
     void showEvent(QShowEvent* event) override
     {
         QMdiSubWindow::showEvent(event);
@@ -95,16 +136,32 @@ protected:
         move(freeCascadePosition(mdiArea(), this));
     }
 
+    void closeEvent(QCloseEvent* event) override
+    {
+        // Closed (its close button, its window menu), the window is only hidden, with the
+        // applet as it is: the base class would close the applet too, and the window
+        // would come back empty.
+        event->accept();
+    }
+
     void hideEvent(QHideEvent* event) override
     {
+        QMdiSubWindow::hideEvent(event);
+        // Hidden itself (its entry, its shortcut, its close button), not with the main
+        // window nor for a moment while its state changes.
+        if (!isHidden() || m_changingState)
+            return;
         if (QAction* action = m_applet->windowAction())
             action->setChecked(false);
-        QMdiSubWindow::hideEvent(event);
+        // An active window that goes leaves the activation to the one in front.
+        if (mdiArea())
+            activateFrontWindow(mdiArea());
     }
 
 private:
     Applet* m_applet;
     bool m_placed = false;
+    bool m_changingState = false;
 };
 
 } // namespace
@@ -163,6 +220,7 @@ void MdiArea::tileOpenWindows()
 
 Applet* MdiArea::activeApplet() const
 {
+    // A hidden window may still be the area's active one; it is no window the user sees.
     QMdiSubWindow* sub = activeSubWindow();
-    return sub ? qobject_cast<Applet*>(sub->widget()) : nullptr;
+    return sub && sub->isVisible() ? qobject_cast<Applet*>(sub->widget()) : nullptr;
 }

@@ -6,7 +6,8 @@ class Applet;
 class QMdiSubWindow;
 
 // The document area of the main window. Applet windows are created hidden; closing one
-// hides it, so that the applet lives on and can be shown again from the menu. A window
+// hides it, so that the applet lives on and can be shown again from the menu, and the
+// window then in front becomes the active one. A window
 // opening for the first time is cascaded clear of the open windows' title bars. The
 // windows keep their own sizes (most are fixed): arranging them only moves them.
 class MdiArea : public QMdiArea
@@ -22,7 +23,7 @@ public:
     // The open windows side by side in rows, left to right; cascaded where the area is
     // too small to hold them so.
     void tileOpenWindows();
-    // The applet of the active sub-window, or null.
+    // The applet of the active sub-window, or null when none is active or it is hidden.
     Applet* activeApplet() const;
 
 private:

@@ -12,6 +12,9 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -63,6 +66,12 @@ public:
         for (Variable* v : {&m->freq, &m->duty, &m->onOff, &m->adc})
             addVariable(v);
         return initOk;
+    }
+
+    void setFixedSize(bool width, bool height)
+    {
+        m_fixedWidth = width;
+        m_fixedHeight = height;
     }
 
     Model* m;
@@ -286,6 +295,49 @@ private slots:
                  "false Read false true Run| Run,Read");
     }
 
+    // The sub-window of an applet fixed in width and height offers no maximise and no
+    // sizing, in its title bar and its window menu; one with a free dimension keeps them.
+    // Minimise and close stay.
+    void fixedSizeWindowOffersNoMaximise_data()
+    {
+        QTest::addColumn<bool>("fixedWidth");
+        QTest::addColumn<bool>("fixedHeight");
+        QTest::newRow("fixed") << true << true;
+        QTest::newRow("free height") << true << false;
+        QTest::newRow("free width") << false << true;
+        QTest::newRow("free") << false << false;
+    }
+
+    void fixedSizeWindowOffersNoMaximise()
+    {
+        QFETCH(bool, fixedWidth);
+        QFETCH(bool, fixedHeight);
+        a->setFixedSize(fixedWidth, fixedHeight);
+        QMdiArea area;
+        auto* sub = new QMdiSubWindow;
+        sub->setWidget(a.get());
+        area.addSubWindow(sub);
+        const auto giveBack = qScopeGuard([this] { a->setParent(nullptr); });
+        a->applySubWindowSize(sub);
+        const bool offersMaximise = !(fixedWidth && fixedHeight);
+        const Qt::WindowFlags flags = sub->windowFlags();
+        QCOMPARE(flags.testFlag(Qt::WindowMaximizeButtonHint), offersMaximise);
+        QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) &&
+                flags.testFlag(Qt::WindowCloseButtonHint));
+        QStringList entries;
+        for (const QAction* action : sub->systemMenu()->actions()) {
+            if (action->isVisible() && !action->isSeparator())
+                entries << action->text().remove(QLatin1Char('&'));
+        }
+        const QString menu = entries.join(',');
+        QVERIFY2(entries.contains("Maximize") == offersMaximise &&
+                     entries.contains("Size") == offersMaximise,
+                 qPrintable(menu));
+        QVERIFY2(entries.contains("Minimize") && entries.contains("Close"), qPrintable(menu));
+        QCOMPARE(sub->minimumWidth() == sub->maximumWidth(), fixedWidth);
+        QCOMPARE(sub->minimumHeight() == sub->maximumHeight(), fixedHeight);
+    }
+
     void commandsRunFromButtonsAndTheHelper()
     {
         a->ui.pbTest_doThing->click();
@@ -301,7 +353,9 @@ private slots:
         for (const char* bad : {"broken(1", "(5)", " "})
             helper.runLine(QString(bad));
         a->deactivate(); // the board went away while the help window stayed open
-        QCOMPARE(helper.runLine("doThing"), "Board is not connected");
+        // Says what to do about it, too.
+        QCOMPARE(helper.runLine("doThing"), "Board is not connected.\nChoose a port in the main "
+                                            "window's tool bar and press Open.");
         // Malformed lines, and any line while the applet is inactive, run nothing.
         QCOMPARE(a->runs.mid(2), (QStringList{"|", "setHB_ON|5,hs"}));
         QVERIFY(helper.findChild<QMessageBox*>());

@@ -318,6 +318,30 @@ private slots:
                 hasLog(log, -1000, "Board not responding on " + silent.path));
     }
 
+    // Why a connect failed, for the user's message: the port's own error, or the board's
+    // silence with what went unanswered; nothing once a connect succeeds.
+    void failedConnectSaysWhy()
+    {
+        BoardSim silent({"--silent-after", "0"});
+        ControlBoard link;
+        link.setTimeout(150);
+        QVERIFY(!link.connectBoard(QStringLiteral("/dev/nonexistent-rmx-port")));
+        QCOMPARE(link.connectError(), QStringLiteral("No such file or directory"));
+        QVERIFY(!link.connectBoard(silent.path));
+        QCOMPARE(link.connectError(),
+                 QStringLiteral("Board not responding (No answer within 150 ms to: get VER)"));
+        // Something that answers, but not with a version: the silence before is no reason
+        // any more.
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const QString other = QString::fromLocal8Bit(ptsname(master));
+        QVERIFY(!answered(master, "hello\r\n", [&] { return link.connectBoard(other); }));
+        ::close(master);
+        QCOMPARE(link.connectError(), QStringLiteral("Board not responding"));
+        QVERIFY(link.connectBoard(QStringLiteral("mockup")));
+        QCOMPARE(link.connectError(), QString());
+    }
+
     void linkLoss_data()
     {
         QTest::addColumn<QStringList>("args");

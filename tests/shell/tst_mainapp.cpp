@@ -32,6 +32,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <functional>
+#include <stdlib.h>
+#include <unistd.h>
+
 // The whole shell on the simulated board, started once for all the cases.
 class TestMainApp : public QObject
 {
@@ -151,6 +156,31 @@ private:
                 applet->windowAction()->trigger();
         }
         pile();
+    }
+
+    // Runs `act` while a user reads each message box that comes up and presses its
+    // button; returns their texts.
+    QStringList messagesWhile(const std::function<void()>& act)
+    {
+        QStringList seen;
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&seen] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->text();
+                box->accept();
+            }
+        });
+        user.start(20);
+        act();
+        return seen;
+    }
+
+    // The main window active, as after a click on it.
+    bool activateMainWindow()
+    {
+        MainWindow* window = m_app->mainWindow();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window);
     }
 
     // Moves the open windows to one place, over each other's title bars, as a user may
@@ -526,6 +556,234 @@ private slots:
         // hands out no register of a refused file), and the list of loaded ones stays.
         QVERIFY(!m_app->loadConfig(write("CR5A\n{\n0x22\n}\nCR6B\n{\n0x800\n}\n"), &message));
         QCOMPARE(board->loadedRegisters, (QStringList{"CR5A", "CR5B", "CR10A"}));
+    }
+
+    // A window fixed in both width and height offers no maximise: no button on its title
+    // bar, no entry in its window menu (nor Size), and a double click on its title bar
+    // leaves it as it is; minimise and close stay. WatchDog, free in size, keeps its
+    // maximise; a fixed window activated after WatchDog was maximised keeps its size and its
+    // title bar.
+    void fixedSizeWindowsOfferNoMaximise()
+    {
+        MainWindow* window = m_app->mainWindow();
+        MdiArea* area = window->mdiArea();
+        QVERIFY(activateMainWindow());
+        connectAsUser();
+        auto* watchDog = qobject_cast<QMdiSubWindow*>(AppletInstances::watchDog->container());
+        const auto leaveAsFound = qScopeGuard([this, watchDog] {
+            watchDog->showNormal();
+            openFirstWindowsOnly();
+        });
+        // The entries of the window menu that the user sees, without their '&'.
+        const auto windowMenu = [](const QMdiSubWindow* sub) {
+            QStringList entries;
+            const auto actions = sub->systemMenu()->actions();
+            for (const QAction* action : actions) {
+                if (action->isVisible() && !action->isSeparator())
+                    entries << action->text().remove(QLatin1Char('&'));
+            }
+            return entries;
+        };
+        const auto doubleClickTitleBar = [](QMdiSubWindow* sub) {
+            // The pointer comes over the title bar first: the window takes a press there
+            // for the start of a move.
+            const QPoint middle(sub->width() / 2, sub->widget()->y() / 2);
+            QMouseEvent hover(QEvent::MouseMove, middle, sub->mapToGlobal(middle), Qt::NoButton,
+                              Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(sub, &hover);
+            QTest::mouseDClick(sub, Qt::LeftButton, {}, middle);
+        };
+        for (Applet* applet : m_app->applets()) {
+            auto* sub = qobject_cast<QMdiSubWindow*>(applet->container());
+            if (!sub)
+                continue; // the log, a dock
+            const QString name = applet->objectName();
+            const bool fixed = applet->fixedWidth() && applet->fixedHeight();
+            QCOMPARE(fixed, applet != AppletInstances::watchDog);
+            if (!sub->isVisible() || area->activeSubWindow() != sub)
+                QTest::keySequence(window, applet->windowAction()->shortcut());
+            QVERIFY2(sub->isVisible() && area->activeSubWindow() == sub, qPrintable(name));
+            const Qt::WindowFlags flags = sub->windowFlags();
+            QVERIFY2(flags.testFlag(Qt::WindowMaximizeButtonHint) == !fixed, qPrintable(name));
+            QVERIFY2(flags.testFlag(Qt::WindowMinimizeButtonHint) &&
+                         flags.testFlag(Qt::WindowCloseButtonHint),
+                     qPrintable(name));
+            const QStringList entries = windowMenu(sub);
+            QVERIFY2(entries.contains("Maximize") == !fixed && entries.contains("Size") == !fixed,
+                     qPrintable(name + ": " + entries.join(',')));
+            QVERIFY2(entries.contains("Minimize") && entries.contains("Close"),
+                     qPrintable(name + ": " + entries.join(',')));
+            const QRect before = sub->geometry();
+            doubleClickTitleBar(sub);
+            QVERIFY2(sub->isMaximized() == !fixed, qPrintable(name));
+            if (fixed) {
+                QCOMPARE(sub->geometry(), before);
+            } else {
+                sub->showNormal();
+                QCOMPARE(sub->geometry(), before);
+            }
+        }
+        // The area maximises the window activated after a maximised one.
+        auto* basic = qobject_cast<QMdiSubWindow*>(AppletInstances::basic->container());
+        const QSize basicSize = basic->size();
+        QTest::keySequence(window, AppletInstances::watchDog->windowAction()->shortcut());
+        QVERIFY(area->activeSubWindow() == watchDog);
+        doubleClickTitleBar(watchDog);
+        QVERIFY(watchDog->isMaximized());
+        QVERIFY(AppletInstances::watchDog->windowAction()->isChecked()); // still open
+        QTest::keySequence(window, AppletInstances::basic->windowAction()->shortcut());
+        QCOMPARE(area->activeSubWindow(), basic);
+        QVERIFY(!basic->isMaximized());
+        QCOMPARE(basic->size(), basicSize);
+        QVERIFY(basic->widget()->y() > 0); // below its title bar
+    }
+
+    // Hiding the active window with its shortcut or its Windows menu entry makes the window
+    // in front active, and F1 opens that one's help; with no window in sight, F1 opens no
+    // help and says that no window is active, with the board open as with it closed.
+    void f1HelpsTheActiveWindowInSightOnly()
+    {
+        MainWindow* window = m_app->mainWindow();
+        MdiArea* area = window->mdiArea();
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this, window] {
+            qDeleteAll(window->findChildren<AppletHelper*>());
+            activateMainWindow();
+            openFirstWindowsOnly();
+        });
+        openFirstWindowsOnly(); // Basic, Board, Application from the bottom; Application active
+        // F1 pressed in the main window: the title of the help window it shows, or what it
+        // says.
+        const auto pressF1 = [this, window] {
+            qDeleteAll(window->findChildren<AppletHelper*>());
+            if (!activateMainWindow())
+                return QStringLiteral("the main window is not active");
+            QStringList shown = messagesWhile([window] { QTest::keyClick(window, Qt::Key_F1); });
+            const auto helpers = window->findChildren<AppletHelper*>();
+            for (const AppletHelper* helper : helpers) {
+                if (helper->isVisible())
+                    shown << helper->windowTitle();
+            }
+            return shown.join('|');
+        };
+        const auto container = [](Applet* applet) {
+            return qobject_cast<QMdiSubWindow*>(applet->container());
+        };
+        QCOMPARE(pressF1(), QStringLiteral("Application functions"));
+
+        QTest::keySequence(window, AppletInstances::application->windowAction()->shortcut());
+        QVERIFY(!AppletInstances::application->container()->isVisible());
+        QCOMPARE(area->activeSubWindow(), container(AppletInstances::board));
+        QCOMPARE(pressF1(), QStringLiteral("Board functions"));
+
+        QAction* boardEntry = AppletInstances::board->windowAction();
+        QVERIFY(window->windowsMenu()->actions().contains(boardEntry));
+        boardEntry->trigger(); // Windows > Board, on the active Board
+        QVERIFY(!AppletInstances::board->container()->isVisible());
+        QCOMPARE(area->activeSubWindow(), container(AppletInstances::basic));
+        QCOMPARE(pressF1(), QStringLiteral("Basic functions"));
+
+        qDeleteAll(window->findChildren<AppletHelper*>());
+        QVERIFY(activateMainWindow());
+        QTest::keySequence(window, AppletInstances::basic->windowAction()->shortcut());
+        QVERIFY(openWindows().isEmpty());
+        QCOMPARE(area->activeSubWindow(), nullptr);
+        // Twice: the closed message gives the main window its activation back, and the area
+        // hands that on to the window active last, hidden as it is.
+        QCOMPARE(pressF1(), QStringLiteral("No applet window is active"));
+        QCOMPARE(pressF1(), QStringLiteral("No applet window is active"));
+
+        // The board closed from the tool bar hides the windows that were open.
+        openFirstWindowsOnly();
+        window->findChild<QPushButton*>(QStringLiteral("pbClose"))->click();
+        QVERIFY(openWindows().isEmpty());
+        QCOMPARE(pressF1(), QStringLiteral("No applet window is active"));
+    }
+
+    // Closing a window (its window menu's Close, as its close button does) hides it with
+    // its applet: opened again, it shows its controls. The window in front becomes active.
+    void closedWindowComesBackWhole()
+    {
+        MainWindow* window = m_app->mainWindow();
+        MdiArea* area = window->mdiArea();
+        QVERIFY(activateMainWindow());
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this] { openFirstWindowsOnly(); });
+        openFirstWindowsOnly(); // Basic, Board, Application from the bottom; Application active
+        Applet* application = AppletInstances::application;
+        auto* sub = qobject_cast<QMdiSubWindow*>(application->container());
+        QAction* close = nullptr;
+        const auto actions = sub->systemMenu()->actions();
+        for (QAction* action : actions) {
+            if (action->isVisible() && action->text().remove(QLatin1Char('&')) == "Close")
+                close = action;
+        }
+        QVERIFY(close);
+        close->trigger();
+        QVERIFY(!sub->isVisible() && !application->windowAction()->isChecked());
+        QCOMPARE(area->activeSubWindow(),
+                 qobject_cast<QMdiSubWindow*>(AppletInstances::board->container()));
+        QTest::keySequence(window, application->windowAction()->shortcut());
+        QVERIFY(sub->isVisible() && area->activeSubWindow() == sub);
+        QVERIFY2(application->isVisible(), "the window came back empty");
+    }
+
+    // The help window's run line, once the board is closed, says how to connect one.
+    void helpWithoutBoardSaysHowToConnect()
+    {
+        MainWindow* window = m_app->mainWindow();
+        connectAsUser();
+        const auto leaveAsFound = qScopeGuard([this, window] {
+            qDeleteAll(window->findChildren<AppletHelper*>());
+            activateMainWindow();
+        });
+        QVERIFY(activateMainWindow());
+        QTest::keyClick(window, Qt::Key_F1);
+        const QList<AppletHelper*> helpers = window->findChildren<AppletHelper*>();
+        QCOMPARE(helpers.size(), 1);
+        AppletHelper* helper = helpers.first();
+        window->findChild<QPushButton*>(QStringLiteral("pbClose"))->click();
+        QTest::keyClicks(helper->runEdit(), QStringLiteral("setDefault"));
+        QTest::keyClick(helper->runEdit(), Qt::Key_Return);
+        const QString text = helper->resultLabel()->text();
+        QVERIFY2(text.startsWith(QLatin1String("Board is not connected")), qPrintable(text));
+        QVERIFY2(text.contains(QLatin1String("choose a port"), Qt::CaseInsensitive) &&
+                     text.contains(QLatin1String("press Open")),
+                 qPrintable(text));
+    }
+
+    // Open on a port that fails says why and what to try next, in the box that stands
+    // over the log: a device that does not exist, a port on which no board answers.
+    void failedOpenSaysWhyAndWhatNext()
+    {
+        MainWindow* window = m_app->mainWindow();
+        const QString missing = m_dir.filePath(QStringLiteral("ttyUSB9"));
+        const int master = posix_openpt(O_RDWR | O_NOCTTY); // a port nobody answers on
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const auto closeMaster = qScopeGuard([master] { ::close(master); });
+        const QString silent = QString::fromLocal8Bit(ptsname(master));
+        const auto openAsUser = [this, window](const QString& port) {
+            window->portSelector()->setCurrentText(port);
+            return messagesWhile([window] {
+                       window->findChild<QPushButton*>(QStringLiteral("pbOpen"))->click();
+                   })
+                .join('|');
+        };
+        const QString next = "\n\nChoose another port from the Port list and press Open, or "
+                             "choose \"mockup\" for the simulated board.";
+        const QString noDevice =
+            "Cannot open the board on " + missing + ": No such file or directory";
+        const QString noAnswer = "Cannot open the board on " + silent +
+                                 ": Board not responding (No answer within 500 ms to: get VER)";
+        QCOMPARE(openAsUser(missing), noDevice + '.' + next);
+        QCOMPARE(openAsUser(silent), noAnswer + '.' + next);
+        QVERIFY(!m_app->controlBoard()->isConnected());
+        // The log keeps the reasons.
+        for (const QString& line : {noDevice, noAnswer})
+            QVERIFY2(m_app->logs()->entryList()->findItems(line, Qt::MatchEndsWith).size() == 1,
+                     qPrintable(line));
+        QCOMPARE(openAsUser(QStringLiteral("mockup")), QString());
+        QVERIFY(m_app->controlBoard()->isConnected());
     }
 
     // Last: the program is quitting afterwards. File > Exit during a motor command's wait
