@@ -170,9 +170,11 @@ private slots:
         QVERIFY(s.board.command("delay 300"));
         PipeClient client;
         QVERIFY(client.connectTo(s.program->pipePath));
+        const int before = int(s.board.lines().size());
         client.socket.write("run\tBoard.getVS\nrun\tclose\n");
         client.socket.flush();
-        QTest::qWait(100);
+        // The signal comes while the first request waits for its answer, 300 ms late.
+        QVERIFY(QTest::qWaitFor([&] { return s.board.lines().mid(before).contains("get AIN5"); }));
         const int atSignal = int(s.board.lines().size());
         QElapsedTimer t;
         t.start();
