@@ -35,6 +35,11 @@ class TestE2eQuit : public QObject
         return after.contains(QStringLiteral("set r219rem=1")) &&
                after.join('|').contains(QLatin1String("SPI0CS0DATA=025"));
     }
+    // The session opened, then its board told to answer late ("delay 300").
+    static bool startAnsweringLate(Session& s, const QByteArray& delay)
+    {
+        return s.start(true) && s.board.command(delay);
+    }
     static bool signalProgram(Session& s, int signalNumber)
     {
         return ::kill(pid_t(s.program->processId()), signalNumber) == 0;
@@ -166,8 +171,7 @@ private slots:
     void signalServesNoQueuedRequest()
     {
         Session s;
-        QVERIFY(s.start(true));
-        QVERIFY(s.board.command("delay 300"));
+        QVERIFY(startAnsweringLate(s, "delay 300"));
         PipeClient client;
         QVERIFY(client.connectTo(s.program->pipePath));
         const int before = int(s.board.lines().size());
@@ -200,8 +204,7 @@ private slots:
     {
         QFETCH(int, signalNumber);
         Session s;
-        QVERIFY(s.start(true));
-        QVERIFY(s.board.command("delay-reads 1900"));
+        QVERIFY(startAnsweringLate(s, "delay-reads 1900"));
         const int atQuit = int(s.board.lines().size());
         QElapsedTimer t;
         t.start();
@@ -253,8 +256,7 @@ private slots:
     void signalInsideAChainLeavesNoAnswerQueued()
     {
         Session s;
-        QVERIFY(s.start(true));
-        QVERIFY(s.board.command("delay-reads 100"));
+        QVERIFY(startAnsweringLate(s, "delay-reads 100"));
         PipeClient client;
         QVERIFY(client.connectTo(s.program->pipePath));
         const int before = int(s.board.lines().size());
