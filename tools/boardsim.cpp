@@ -242,6 +242,23 @@ void report(const char* what, const QByteArray& text = QByteArray())
     std::fflush(stdout);
 }
 
+// Reads what standard input holds and applies its complete lines; `pending` keeps a
+// line not yet ended. False at its end.
+bool readCommands(QByteArray* pending, Delays* delays)
+{
+    char buffer[512];
+    const ssize_t n = ::read(0, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    pending->append(buffer, n);
+    for (qsizetype end; (end = pending->indexOf('\n')) >= 0; pending->remove(0, end + 1)) {
+        const QByteArray text = pending->left(end).trimmed();
+        if (!text.isEmpty())
+            report(applyCommand(text, delays) ? "OK" : "UNKNOWN", text);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -311,20 +328,8 @@ int main(int argc, char** argv)
             break;
         if (r <= 0)
             continue;
-        if (pfd[1].revents) {
-            const ssize_t n = ::read(0, buffer, sizeof buffer);
-            if (n <= 0) {
-                commandsOpen = false;
-            } else {
-                command.append(buffer, n);
-                for (qsizetype end; (end = command.indexOf('\n')) >= 0;
-                     command.remove(0, end + 1)) {
-                    const QByteArray text = command.left(end).trimmed();
-                    if (!text.isEmpty())
-                        report(applyCommand(text, &delays) ? "OK" : "UNKNOWN", text);
-                }
-            }
-        }
+        if (pfd[1].revents)
+            commandsOpen = readCommands(&command, &delays);
         if (!pfd[0].revents)
             continue;
         const ssize_t n = ::read(master, buffer, sizeof buffer);

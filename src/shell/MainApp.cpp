@@ -269,8 +269,7 @@ void MainApp::start()
     applyStyleSheet();
     m_window->show();
     m_ready = true;
-    if (!m_quitting)
-        m_server->hold(false);
+    m_server->hold(false); // after a quit, acceptsRequests() still starts none
     // Where scripts connect: shown even while the traffic is not logged.
     m_logs->addAlways(LogKind::Info, tr("Scripting pipe: %1").arg(m_server->fullServerName()));
 
@@ -339,8 +338,6 @@ void MainApp::requestQuit()
     // From now on nothing reaches the board but the shutdown sequence: a command that
     // is running sends no further line and returns, and no request is served anew.
     quitAtOnce();
-    if (m_server)
-        m_server->hold(true);
     if (auto* board = qobject_cast<Board*>(AppletInstances::board))
         board->cancelWaits();
     // Questions and messages of start-up (or of a board that failed to open) run loops

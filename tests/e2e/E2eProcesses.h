@@ -127,7 +127,8 @@ struct Program : QProcess
 struct Session
 {
     // Connects to the program's pipe; with `open`, also opens the board through it and
-    // waits for the generators' set-up on connection (generator 4's last line closes it).
+    // waits for the generators' set-up on connection to end: generator 4's duty line,
+    // sent once when it is switched on and again by its configuration, closes it.
     bool start(bool open)
     {
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the program inherits it: headless
@@ -136,7 +137,7 @@ struct Session
                program->client.connectTo(program->pipePath) &&
                (!open ||
                 (program->client.request("run\topen\ts" + board.device, 15000) == "i1" &&
-                 QTest::qWaitFor([&] { return board.lines().contains("set PWM3DUTY=50"); })));
+                 QTest::qWaitFor([&] { return board.lines().count("set PWM3DUTY=50") == 2; })));
     }
     // The program quit by itself with the normal shutdown: exit code 0, socket removed.
     bool endedNormally()

@@ -3,6 +3,7 @@
 #include "SimulatedBoard.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -80,14 +81,16 @@ QByteArray ask(ControlBoard& link, const QByteArray& line, int timeoutMs = -1)
     return link.send(line, &answer, timeoutMs) ? answer : "!" + answer;
 }
 
-// What reached the board's side of a pseudo-terminal and was not read yet.
-QByteArray unread(int master)
+// What reached the board's side of a pseudo-terminal and was not read yet, waiting
+// up to `waitMs` for more each time.
+QByteArray unread(int master, int waitMs = 50)
 {
     QByteArray bytes;
     pollfd pfd{master, POLLIN, 0};
     char buffer[256];
     ssize_t n = 0;
-    while (::poll(&pfd, 1, 50) > 0 && (n = ::read(master, buffer, sizeof buffer)) > 0)
+    while (::poll(&pfd, 1, waitMs) > 0 && (pfd.revents & POLLIN) &&
+           (n = ::read(master, buffer, sizeof buffer)) > 0)
         bytes.append(buffer, n);
     return bytes;
 }
@@ -305,6 +308,25 @@ private slots:
         QCOMPARE(ask(mockup, "get VER"), "!");
     }
 
+    // The simulator's commands: a wrong one is named as such, never taken for done; once
+    // its input ends it waits for lines without spinning.
+    void simulatorCommandsAndTheirEnd()
+    {
+        BoardSim sim;
+        sim.write("delay soon\ndelay 5 ms\ndelay 0\n");
+        QVERIFY(QTest::qWaitFor([&] { return sim.bytesAvailable() > 0 && sim.canReadLine(); }));
+        QTest::qWait(100);
+        QCOMPARE(sim.readAll(), "UNKNOWN delay soon\nUNKNOWN delay 5 ms\nOK delay 0\n");
+        sim.closeWriteChannel();
+        QTest::qWait(500);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(sim.processId()));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        // utime and stime, in clock ticks (100 a second): a spinning loop would use ~50.
+        const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+        const long ticks = fields.value(12).toLong() + fields.value(13).toLong();
+        QVERIFY2(ticks < 20, qPrintable(QString::number(ticks)));
+    }
+
     void failedConnectIsReported()
     {
         BoardSim silent({"--silent-after", "0"});
@@ -390,14 +412,7 @@ private slots:
         QVERIFY(master >= 0);
         QByteArray sent;
         const auto readSent = [&] {
-            char buffer[64];
-            pollfd pfd{master, POLLIN, 0};
-            while (::poll(&pfd, 1, 0) > 0 && (pfd.revents & POLLIN)) {
-                const ssize_t n = ::read(master, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                sent.append(buffer, n);
-            }
+            sent += unread(master, 0);
             return !disconnected.isEmpty();
         };
         QVERIFY(QTest::qWaitFor(readSent, 3000));
